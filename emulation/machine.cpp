@@ -1,0 +1,150 @@
+#include "machine.h"
+
+#include "protocol.h"
+
+#include <algorithm>
+
+// Marks a dispatch or a button sequence as running for as long as it is on the stack.
+class LongAction
+{
+public:
+    explicit LongAction(Machine &machine) : m_machine(machine) { m_machine.actionStarted(); }
+    ~LongAction() { m_machine.actionEnded(); }
+    LongAction(const LongAction &) = delete;
+    LongAction &operator=(const LongAction &) = delete;
+
+private:
+    Machine &m_machine;
+};
+
+Machine::Machine(MachinePanel &panel, SoundPlayer &sound, QString programFolder, QObject *parent)
+    : QObject(parent), m_panel(panel), m_sound(sound), m_programFolder(std::move(programFolder))
+{
+}
+
+void Machine::addLink(HostLink *link)
+{
+    if (std::find(m_links.begin(), m_links.end(), link) == m_links.end())
+        m_links.push_back(link);
+}
+
+void Machine::removeLink(HostLink *link)
+{
+    m_links.erase(std::remove(m_links.begin(), m_links.end(), link), m_links.end());
+}
+
+void Machine::serialReceiveStep()
+{
+    if (m_serialReceiveStep)
+        m_serialReceiveStep();
+    else
+        DispatchReceived();
+}
+
+void Machine::actionEnded()
+{
+    if (--m_actionDepth == 0)
+        emit longActionsEnded();
+}
+
+void Machine::togglePanel1()
+{
+    const QString sel = QStringLiteral("SEL");
+    m_panel.setStatusPanelText(1, m_panel.statusPanelText(1) == sel ? QString() : sel);
+}
+
+void Machine::DispatchReceived()
+{
+    if (m_state.Closing)
+        return;
+    LongAction action(*this);
+    try {
+        ::ReceiveBuffer &buffer = m_receiveBuffer;
+        if (buffer.isEmpty()) {
+            // nothing to look at
+        } else if (buffer.text().back() == QChar(Protocol::ETX)) {
+            // A complete message: acknowledged before it is decoded, whatever its header. The
+            // decoder works on its own copy; input arriving meanwhile starts a fresh buffer.
+            m_panel.showDisplayText(QStringLiteral("BUSY"));
+            SendReply(Protocol::ack('2'));
+            const QString message = buffer.text();
+            if (m_interpreter)
+                m_interpreter->InterpretMessage(message);
+            else
+                buffer.clear();
+            m_panel.setStatusPanelText(1, QString());
+            buffer.clear();
+        } else if (buffer.text() == Protocol::resetRequest()) {
+            btnResetClick();
+            buffer.clear();
+            // The host's reset request clears Paused even while the machine is powered on.
+            m_state.Paused = false;
+        } else if (buffer.containsPoll()) {
+            // Anything before or after the poll goes with it.
+            buffer.clear();
+            const StatusRow row = currentStatus(m_state, m_panel.faultSwitches());
+            SendReply(row.reply);
+            m_panel.showDisplayText(row.displayText);
+        }
+        // Otherwise the request is not complete yet: the buffer waits for more input.
+    } catch (...) {
+        togglePanel1();
+        throw;
+    }
+    togglePanel1();
+}
+
+void Machine::SendReply(const QString &text)
+{
+    m_panel.logTraffic(1, text + QLatin1Char(' '));
+    // Logging may process events; a link may be gone by then, so walk a copy.
+    const std::vector<HostLink *> links = m_links;
+    for (HostLink *link : links)
+        link->sendReply(text);
+}
+
+void Machine::btnPauseClick()
+{
+    m_state.Paused = !m_state.Paused;
+}
+
+void Machine::btnResetClick()
+{
+    if (m_state.PoweredOn)
+        return;
+    LongAction action(*this);
+    m_panel.showDisplayText(QStringLiteral("IN RESET"));
+    m_state.InReset = true;
+    m_state.Paused = false;
+    m_state.Busy = false;
+    m_state.AbortRequested = true;
+    resetOrClearSequence();
+}
+
+void Machine::btnClearClick()
+{
+    if (m_state.Paused) {
+        m_state.ClearRequested = true;
+        return;
+    }
+    LongAction action(*this);
+    m_state.PoweredOn = false;
+    m_state.InReset = true;
+    m_panel.showDisplayText(QStringLiteral("IN RESET"));
+    resetOrClearSequence();
+}
+
+// The part that Reset and Clear share: the reset sound, two seconds, READY, an erased card.
+void Machine::resetOrClearSequence()
+{
+    PlaySoundFile(QStringLiteral("reset.wav"));
+    PumpedDelay(2000);
+    m_state.InReset = false;
+    m_panel.showDisplayText(QStringLiteral("READY"));
+    m_panel.invalidateCardView();
+}
+
+void Machine::PlaySoundFile(const QString &name)
+{
+    m_sound.PlaySoundFile(m_programFolder + name);
+}

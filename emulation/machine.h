@@ -1,0 +1,82 @@
+#pragma once
+
+#include "emulatorstate.h"
+#include "machineclock.h"
+#include "machineinterfaces.h"
+#include "receivebuffer.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+// The simulated machine as the host sees it: its flags, the text received and not yet consumed,
+// the receive dispatcher, the one reply path and the operator's three buttons.
+//
+// Everything runs on the GUI thread without locks. Waits process events, so the dispatcher and
+// the buttons run nested inside each other's waits; every handler here tolerates that.
+class Machine : public QObject
+{
+    Q_OBJECT
+public:
+    Machine(MachinePanel &panel, SoundPlayer &sound, QString programFolder,
+            QObject *parent = nullptr);
+
+    EmulatorState &state() { return m_state; }
+    const EmulatorState &state() const { return m_state; }
+    MachineClock &clock() { return m_clock; }
+
+    // Host input not yet consumed; the links append to it, the dispatcher and decoder clear it.
+    ::ReceiveBuffer &ReceiveBuffer() { return m_receiveBuffer; }
+
+    void addLink(HostLink *link);
+    void removeLink(HostLink *link);
+    void setInterpreter(MessageInterpreter *interpreter) { m_interpreter = interpreter; }
+    // The serial link's receive step; a running job calls it after every strike. Until a
+    // serial link is attached it only dispatches.
+    void setSerialReceiveStep(std::function<void()> step) { m_serialReceiveStep = std::move(step); }
+    void serialReceiveStep();
+
+    // Consumes at most one request from ReceiveBuffer and answers it.
+    void DispatchReceived();
+    // Logs the reply and sends it on every open link.
+    void SendReply(const QString &text);
+
+    void btnResetClick();
+    void btnPauseClick();
+    void btnClearClick();
+
+    void PumpedDelay(int32_t ms) { m_clock.PumpedDelay(ms); }
+    // Plays a sound file from the program's folder by name ("reset.wav", "Emboss.wav").
+    void PlaySoundFile(const QString &name);
+    QString programFolder() const { return m_programFolder; }
+
+    MachinePanel &panel() { return m_panel; }
+
+    // True while a dispatch, a reset or a clear sequence is on the stack (jobs run inside a
+    // dispatch). The window defers its close until these have run to their end.
+    bool longActionRunning() const { return m_actionDepth > 0; }
+
+signals:
+    // The outermost dispatch, reset or clear sequence has returned.
+    void longActionsEnded();
+
+private:
+    friend class LongAction;
+    void actionStarted() { ++m_actionDepth; }
+    void actionEnded();
+    void togglePanel1();
+    void resetOrClearSequence();
+
+    MachinePanel &m_panel;
+    SoundPlayer &m_sound;
+    QString m_programFolder;
+    EmulatorState m_state;
+    MachineClock m_clock;
+    ::ReceiveBuffer m_receiveBuffer;
+    std::vector<HostLink *> m_links;
+    MessageInterpreter *m_interpreter = nullptr;
+    std::function<void()> m_serialReceiveStep;
+    int m_actionDepth = 0;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "machineinterfaces.h"
+
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+class Machine;
+class QTcpSocket;
+
+// The TCP host link (`ServerSocket`): listens on all IPv4 addresses, keeps its connections in
+// accept order, feeds every received chunk into the machine's receive buffer and sends each
+// reply on the oldest connection still listed. It only carries bytes.
+class TcpServerLink : public QObject, public HostLink
+{
+    Q_OBJECT
+public:
+    explicit TcpServerLink(Machine &machine, QObject *parent = nullptr);
+    ~TcpServerLink() override;
+
+    // Allowed only while closed; the socket layer gets the number's low 16 bits.
+    void setPort(int port);
+    int port() const { return m_port; }
+    // Starts listening. Fails with "Windows-Socket-Fehler: %s (%d), bei API '%s'".
+    void Open();
+    // Drops every connection without the closed event, then stops listening.
+    void Close();
+    bool active() const { return m_active; }
+    // The port actually listened on (differs from port() only for port 0).
+    quint16 listeningPort() const { return m_server.serverPort(); }
+
+    int connectionCount() const { return static_cast<int>(m_connections.size()); }
+    QTcpSocket *connection(int index) const { return m_connections.at(index); }
+
+    void sendReply(const QString &text) override;
+
+    // A reply larger than this that the connection has not yet drained is dropped, as a socket
+    // that cannot take bytes at once drops them: a host that never reads cannot grow memory.
+    static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
+
+signals:
+    void clientConnected();
+    void clientDisconnected();
+
+private:
+    void acceptPending();
+    void ServerSocketClientConnect(QTcpSocket *socket);
+    void ServerSocketClientDisconnect(QTcpSocket *socket);
+    void ServerSocketClientRead(QTcpSocket *socket);
+    void ServerSocketClientError(QTcpSocket *socket);
+    void release(QTcpSocket *socket);
+
+    Machine &m_machine;
+    QTcpServer m_server;
+    QList<QTcpSocket *> m_connections;
+    int m_port = 10001;
+    bool m_active = false;
+};

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs the Debian 12 packages the simulator and its tests need.
+# Runs apt-get only when something is missing; uses sudo when not root.
+set -e
+PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev \
+qt6-image-formats-plugins fonts-liberation xvfb xauth socat python3"
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing:$missing" >&2
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
