@@ -26,5 +26,5 @@ public:
 
 private:
     QString m_text;
-    qsizetype m_scanned = 0;  // no poll starts before this index
+    qsizetype m_scanned = 0; // no poll starts before this index
 };

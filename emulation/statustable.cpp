@@ -2,14 +2,15 @@
 
 #include "protocol.h"
 
-namespace {
+namespace
+{
 
 // ACK, the status character, then STX, an 11-character code field, the fault text and ETX.
 QString faultReply(char status, const char *code, const char *text)
 {
-    return Protocol::ack(status) + QChar(Protocol::STX)
-           + QString::fromLatin1(code).leftJustified(11, QLatin1Char(' '))
-           + QString::fromLatin1(text) + QChar(Protocol::ETX);
+    return Protocol::ack(status) + QChar(Protocol::STX) +
+           QString::fromLatin1(code).leftJustified(11, QLatin1Char(' ')) +
+           QString::fromLatin1(text) + QChar(Protocol::ETX);
 }
 
 } // namespace

@@ -13,7 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 [[noreturn]] void throwSocketError(int error, const char *api)
 {

@@ -1,0 +1,400 @@
+#include "frmvorlak.h"
+
+#include "cardpanel.h"
+#include "frmsetup.h"
+#include "lcdscreen.h"
+#include "machine.h"
+#include "qtsoundplayer.h"
+#include "standarderrorbox.h"
+#include "tcpserverlink.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QNetworkInterface>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace
+{
+
+constexpr int kMenuHeight = 27;
+constexpr int kHeaderHeight = 41;
+constexpr int kBottomHeight = 67;
+constexpr int kStatusHeight = 19;
+constexpr int kMinimumOuterWidth = 540;
+constexpr int kMinimumOuterHeight = 512;
+
+QColor fromColorValue(quint32 value)
+{
+    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
+}
+
+QFont tahoma(int pixelSize, bool bold = false)
+{
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QWidget *whitePanel(QWidget *parent, int height)
+{
+    auto *panel = new QWidget(parent);
+    panel->setFixedHeight(height);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    panel->setPalette(palette);
+    return panel;
+}
+
+QString withTrailingSeparator(const QString &path)
+{
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+        return path;
+    return path + QLatin1Char('/');
+}
+
+} // namespace
+
+TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow(parent)
+{
+    FormCreate(options);
+
+    setWindowTitle(QStringLiteral("Corvane Embosser Simulator"));
+    setFont(tahoma(11));
+    buildMenu();
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    buildHeader(central);
+    buildWorkSpace(central);
+    buildBottom(central);
+    layout->addWidget(paHeader);
+    layout->addWidget(paWorkSpace, 1);
+    layout->addWidget(paBottom);
+    setCentralWidget(central);
+    buildStatusBar();
+    FormConstrainedResize();
+    resize(525, 516);
+    move(0, 0);
+
+    m_frmSetup = new TfrmSetup(this);
+
+    connect(m_machine, &Machine::longActionsEnded, this, [this] {
+        // A close that came during a job or a reset sequence takes effect now.
+        if (m_closePending)
+            QTimer::singleShot(0, this, &QWidget::close);
+    });
+}
+
+TfrmVorlak::~TfrmVorlak() = default;
+
+void TfrmVorlak::FormCreate(const AppOptions &options)
+{
+    QString base = options.dataFolder;
+    if (base.isEmpty()) {
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        base = withTrailingSeparator(base) + QStringLiteral("Vorlak");
+    }
+    m_dataFolder = withTrailingSeparator(QDir::cleanPath(base));
+    // A folder that cannot be created shows later, as a settings file that cannot be written.
+    QDir().mkpath(m_dataFolder);
+    m_programFolder = withTrailingSeparator(QCoreApplication::applicationDirPath());
+
+    SoundPlayer *sound = options.sound;
+    if (!sound) {
+        auto *player = new QtSoundPlayer(this);
+        sound = player;
+    }
+    m_machine = new Machine(*this, *sound, m_programFolder, this);
+    m_machine->clock().setSpeed(options.speed);
+    m_serverSocket = new TcpServerLink(*m_machine, this);
+}
+
+void TfrmVorlak::buildMenu()
+{
+    QMenuBar *bar = menuBar();
+    bar->setFixedHeight(kMenuHeight);
+    QFont menuFont(QStringLiteral("Segoe UI"));
+    menuFont.setPixelSize(13);
+    bar->setFont(menuFont);
+
+    QMenu *datei = bar->addMenu(QStringLiteral("&Datei"));
+    acSetup = datei->addAction(QStringLiteral("&Maschinen Parameter"));
+    acSetup->setObjectName(QStringLiteral("acSetup"));
+    connect(acSetup, &QAction::triggered, this, &TfrmVorlak::acSetupExecute);
+    acBackGround = datei->addAction(QStringLiteral("&Hintergrundbild laden"));
+    acBackGround->setObjectName(QStringLiteral("acBackGround"));
+    acLog = datei->addAction(QStringLiteral("M&onitor"));
+    acLog->setObjectName(QStringLiteral("acLog"));
+    connect(acLog, &QAction::triggered, this, &TfrmVorlak::acLogExecute);
+    FileExit1 = datei->addAction(QStringLiteral("&Beenden"));
+    FileExit1->setObjectName(QStringLiteral("FileExit1"));
+    FileExit1->setToolTip(QStringLiteral("Beenden"));
+    FileExit1->setStatusTip(QStringLiteral("Anwendung beenden"));
+    connect(FileExit1, &QAction::triggered, this, &QWidget::close);
+
+    acInfo = bar->addAction(QStringLiteral("&Info"));
+    acInfo->setObjectName(QStringLiteral("acInfo"));
+    connect(acInfo, &QAction::triggered, this, &TfrmVorlak::acInfoExecute);
+}
+
+void TfrmVorlak::buildHeader(QWidget *parent)
+{
+    paHeader = whitePanel(parent, kHeaderHeight);
+    paHeader->setObjectName(QStringLiteral("paHeader"));
+    Label1 = new QLabel(QStringLiteral("M830"), paHeader);
+    Label1->setFont(tahoma(21, true));
+    QPalette red = Label1->palette();
+    red.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    Label1->setPalette(red);
+    Label1->move(11, 8);
+    Label1->adjustSize();
+    Label2 = new QLabel(QStringLiteral("Simulator"), paHeader);
+    Label2->setFont(tahoma(21, true));
+    Label2->move(70, 8);
+    Label2->adjustSize();
+
+    imgDelvor = new QLabel(paHeader);
+    imgDelvor->setObjectName(QStringLiteral("imgDelvor"));
+    imgDelvor->setAlignment(Qt::AlignCenter);
+    const QPixmap logo(QStringLiteral(":/logo.png"));
+    if (!logo.isNull())
+        imgDelvor->setPixmap(logo.scaled(157, 37, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    imgDelvor->resize(157, 37);
+    placeLogo();
+}
+
+void TfrmVorlak::placeLogo()
+{
+    // Aligned to the header's right edge with a right margin of 10 and a top margin of 1.
+    imgDelvor->move(paHeader->width() - 10 - imgDelvor->width(), 1);
+}
+
+void TfrmVorlak::buildWorkSpace(QWidget *parent)
+{
+    paWorkSpace = new QFrame(parent);
+    paWorkSpace->setObjectName(QStringLiteral("paWorkSpace"));
+    paWorkSpace->setFrameStyle(QFrame::Box | QFrame::Plain);
+    paWorkSpace->setLineWidth(1);
+    paWorkSpace->setAutoFillBackground(true);
+    QPalette palette = paWorkSpace->palette();
+    palette.setColor(QPalette::Window, fromColorValue(5723991));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    paWorkSpace->setPalette(palette);
+
+    cardPanel = new CardPanel(paWorkSpace);
+    cardPanel->setObjectName(QStringLiteral("CardPanel"));
+    cardPanel->move(10, 11);
+}
+
+void TfrmVorlak::buildBottom(QWidget *parent)
+{
+    paBottom = whitePanel(parent, kBottomHeight);
+    paBottom->setObjectName(QStringLiteral("paBottom"));
+
+    LCDScreen = new TLCDScreen(paBottom);
+    LCDScreen->setObjectName(QStringLiteral("LCDScreen"));
+    LCDScreen->setNoOfLines(1);
+    LCDScreen->setNoOfChars(20);
+    LCDScreen->setPixelSize(pix2x2);
+    LCDScreen->setPixelSpacing(1);
+    LCDScreen->setCharSpacing(1);
+    LCDScreen->setLineSpacing(1);
+    LCDScreen->setBorderSpace(3);
+    LCDScreen->setColor(9367726);
+    LCDScreen->setPixelOff(14869218);
+    LCDScreen->setIntensity(255);
+    LCDScreen->setGeometry(5, 6, 307, 28);
+    LCDScreen->setLines({QStringLiteral("POWERED ON")});
+
+    auto button = [this](const QString &caption, int left) {
+        auto *b = new QPushButton(caption, paBottom);
+        b->setGeometry(left, 6, 43, 28);
+        return b;
+    };
+    btnReset = button(QStringLiteral("&Reset"), 318);
+    btnPause = button(QStringLiteral("&Pause"), 365);
+    btnClear = button(QStringLiteral("&Clear"), 412);
+    connect(btnReset, &QPushButton::clicked, m_machine, &Machine::btnResetClick);
+    connect(btnPause, &QPushButton::clicked, m_machine, &Machine::btnPauseClick);
+    connect(btnClear, &QPushButton::clicked, m_machine, &Machine::btnClearClick);
+
+    auto checkBox = [this](const QString &caption, int left, int width) {
+        auto *box = new QCheckBox(caption, paBottom);
+        box->setGeometry(left, 40, width, 17);
+        return box;
+    };
+    cbFeederEmpty = checkBox(QStringLiteral("Feeder Empty"), 5, 92);
+    cbCardMisfeed = checkBox(QStringLiteral("Card Misfeed"), 108, 92);
+    cbYMotorError = checkBox(QStringLiteral("Y Motor Emboss Error"), 206, 132);
+    cbXMotorError = checkBox(QStringLiteral("X Motor Mov Error"), 338, 132);
+}
+
+void TfrmVorlak::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setFixedHeight(kStatusHeight);
+    bar->setSizeGripEnabled(true);
+    const int widths[5] = {120, 50, 120, 120, 50};
+    for (int i = 0; i < 5; ++i) {
+        auto *panel = new QLabel(bar);
+        panel->setFixedWidth(widths[i]);
+        panel->setAlignment((i == 4 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        bar->addWidget(panel);
+        statusPanels[i] = panel;
+    }
+}
+
+void TfrmVorlak::FormConstrainedResize()
+{
+    // The limits are on the outer size; the frame's extents are known once the window shows.
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    setMinimumSize(kMinimumOuterWidth - frame.left() - frame.right(),
+                   kMinimumOuterHeight - frame.top() - frame.bottom());
+}
+
+void TfrmVorlak::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    FormConstrainedResize();
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    try {
+        FormShow();
+    } catch (const std::exception &error) {
+        // The window shows all the same; the failure is reported once it is on screen.
+        const QString message = QString::fromUtf8(error.what());
+        QTimer::singleShot(0, this, [message] { StandardErrorBox::show(message); });
+    }
+}
+
+void TfrmVorlak::FormShow()
+{
+    // Settings are read into the setup dialog and the window's placement here.
+    bool isNumber = false;
+    const int port = m_frmSetup->portText().toInt(&isNumber, 10);
+    m_serverSocket->setPort(isNumber ? port : 10001);
+    m_serverSocket->Open();
+    setStatusPanelText(2, GetFirstLocalIPv4() + QLatin1Char(':') + m_frmSetup->portText());
+}
+
+void TfrmVorlak::FormCloseQuery()
+{
+    // From now on the receive dispatcher ignores all host input.
+    m_machine->state().Closing = true;
+}
+
+void TfrmVorlak::FormClose()
+{
+    m_serverSocket->Close();
+}
+
+void TfrmVorlak::closeEvent(QCloseEvent *event)
+{
+    if (!m_closeHandled) {
+        m_closeHandled = true;
+        FormCloseQuery();
+        try {
+            FormClose();
+        } catch (const std::exception &error) {
+            StandardErrorBox::show(QString::fromUtf8(error.what()));
+        }
+    }
+    // A job or a reset sequence still on the stack runs to its end with the window shown; the
+    // window closes when it returns.
+    if (m_machine->longActionRunning()) {
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit closed();
+}
+
+void TfrmVorlak::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    placeLogo();
+}
+
+void TfrmVorlak::acSetupExecute()
+{
+    m_frmSetup->move(geometry().center() - m_frmSetup->rect().center());
+    m_frmSetup->exec();
+    setStayOnTop(m_frmSetup->stayOnTop());
+}
+
+void TfrmVorlak::acInfoExecute() {}
+
+void TfrmVorlak::acLogExecute() {}
+
+void TfrmVorlak::setStayOnTop(bool onTop)
+{
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
+        return;
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (visible)
+        show();
+}
+
+void TfrmVorlak::showDisplayText(const QString &text)
+{
+    LCDScreen->setLines({text});
+}
+
+QString TfrmVorlak::statusPanelText(int panel) const
+{
+    return statusPanels[panel]->text();
+}
+
+void TfrmVorlak::setStatusPanelText(int panel, const QString &text)
+{
+    statusPanels[panel]->setText(text);
+}
+
+FaultSwitches TfrmVorlak::faultSwitches() const
+{
+    return {cbFeederEmpty->isChecked(), cbCardMisfeed->isChecked(), cbYMotorError->isChecked(),
+            cbXMotorError->isChecked()};
+}
+
+void TfrmVorlak::invalidateCardView()
+{
+    cardPanel->invalidateCard();
+}
+
+void TfrmVorlak::logTraffic(int, const QString &) {}
+
+QString TfrmVorlak::GetFirstLocalIPv4()
+{
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto flags = interface.flags();
+        if (flags.testFlag(QNetworkInterface::IsLoopBack) ||
+            !flags.testFlag(QNetworkInterface::IsUp) ||
+            interface.type() == QNetworkInterface::Loopback)
+            continue;
+        const QList<QNetworkAddressEntry> entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                return entry.ip().toString();
+        }
+    }
+    return {};
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "appoptions.h"
+#include "machineinterfaces.h"
+
+#include <memory>
+#include <QMainWindow>
+
+class CardPanel;
+class Machine;
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QWidget;
+class TcpServerLink;
+class TfrmSetup;
+class TLCDScreen;
+
+// The main window: the whole visible machine, and the owner of every component.
+class TfrmVorlak : public QMainWindow, public MachinePanel
+{
+    Q_OBJECT
+public:
+    explicit TfrmVorlak(const AppOptions &options = {}, QWidget *parent = nullptr);
+    ~TfrmVorlak() override;
+
+    QString DataFolder() const { return m_dataFolder; }
+    QString ProgramFolder() const { return m_programFolder; }
+
+    Machine &machine() { return *m_machine; }
+    TcpServerLink &ServerSocket() { return *m_serverSocket; }
+    TfrmSetup &frmSetup() { return *m_frmSetup; }
+
+    // MachinePanel
+    void showDisplayText(const QString &text) override;
+    QString statusPanelText(int panel) const override;
+    void setStatusPanelText(int panel, const QString &text) override;
+    FaultSwitches faultSwitches() const override;
+    void invalidateCardView() override;
+    void logTraffic(int direction, const QString &text) override;
+
+    static QString GetFirstLocalIPv4();
+
+    // Components, named as the machine's layout names them.
+    QWidget *paHeader = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *imgDelvor = nullptr;
+    QFrame *paWorkSpace = nullptr;
+    CardPanel *cardPanel = nullptr;
+    QWidget *paBottom = nullptr;
+    TLCDScreen *LCDScreen = nullptr;
+    QPushButton *btnReset = nullptr;
+    QPushButton *btnPause = nullptr;
+    QPushButton *btnClear = nullptr;
+    QCheckBox *cbFeederEmpty = nullptr;
+    QCheckBox *cbCardMisfeed = nullptr;
+    QCheckBox *cbYMotorError = nullptr;
+    QCheckBox *cbXMotorError = nullptr;
+    QLabel *statusPanels[5] = {};
+    QAction *acSetup = nullptr;
+    QAction *acBackGround = nullptr;
+    QAction *acLog = nullptr;
+    QAction *FileExit1 = nullptr;
+    QAction *acInfo = nullptr;
+
+signals:
+    // The window has closed for good; the program ends.
+    void closed();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void FormCreate(const AppOptions &options);
+    void FormShow();
+    void FormCloseQuery();
+    void FormClose();
+    void FormConstrainedResize();
+    void acSetupExecute();
+    void acInfoExecute();
+    void acLogExecute();
+    void setStayOnTop(bool onTop);
+
+    void buildMenu();
+    void buildHeader(QWidget *parent);
+    void buildWorkSpace(QWidget *parent);
+    void buildBottom(QWidget *parent);
+    void buildStatusBar();
+    void placeLogo();
+
+    QString m_dataFolder;
+    QString m_programFolder;
+    std::unique_ptr<SoundPlayer> m_ownSound;
+    Machine *m_machine = nullptr;
+    TcpServerLink *m_serverSocket = nullptr;
+    TfrmSetup *m_frmSetup = nullptr;
+    bool m_shownOnce = false;
+    bool m_closeHandled = false;
+    bool m_closePending = false;
+};
