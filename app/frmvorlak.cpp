@@ -174,7 +174,7 @@ void TfrmVorlak::buildHeader(QWidget *parent)
     if (!logo.isNull())
         imgDelvor->setPixmap(logo.scaled(157, 37, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     imgDelvor->resize(157, 37);
-    placeLogo();
+    paHeader->installEventFilter(this);
 }
 
 void TfrmVorlak::placeLogo()
@@ -326,10 +326,11 @@ void TfrmVorlak::closeEvent(QCloseEvent *event)
     emit closed();
 }
 
-void TfrmVorlak::resizeEvent(QResizeEvent *event)
+bool TfrmVorlak::eventFilter(QObject *watched, QEvent *event)
 {
-    QMainWindow::resizeEvent(event);
-    placeLogo();
+    if (watched == paHeader && event->type() == QEvent::Resize)
+        placeLogo();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfrmVorlak::acSetupExecute()

@@ -2,9 +2,19 @@
 
 #include "standarderrorbox.h"
 
+#include <QFont>
+
 #include <exception>
 
-VorlakApplication::VorlakApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+VorlakApplication::VorlakApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    // The layout is in pixels for the narrow Windows UI fonts; Liberation Sans (metric
+    // compatible with Arial) keeps captions inside their boxes where those fonts are missing,
+    // and Liberation Mono stands for Courier New.
+    for (const char *family : {"Tahoma", "Segoe UI", "MS Sans Serif"})
+        QFont::insertSubstitution(QString::fromLatin1(family), QStringLiteral("Liberation Sans"));
+    QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
+}
 
 bool VorlakApplication::notify(QObject *receiver, QEvent *event)
 {

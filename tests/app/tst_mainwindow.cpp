@@ -1,0 +1,112 @@
+// The main window's layout: every component at its place and size, the menu, the status bar,
+// the minimum size and the resize rule (the workspace takes up every change).
+
+#include "cardpanel.h"
+#include "simulatorharness.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void componentsAtTheirPlaces_data();
+    void componentsAtTheirPlaces();
+    void menuEntries();
+    void statusBarPanels();
+    void minimumSizeAndResize();
+};
+
+void TestMainWindow::componentsAtTheirPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::newRow("LCDScreen") << "LCDScreen" << QRect(5, 6, 307, 28);
+    QTest::newRow("btnReset") << "btnReset" << QRect(318, 6, 43, 28);
+    QTest::newRow("btnPause") << "btnPause" << QRect(365, 6, 43, 28);
+    QTest::newRow("btnClear") << "btnClear" << QRect(412, 6, 43, 28);
+    QTest::newRow("cbFeederEmpty") << "cbFeederEmpty" << QRect(5, 40, 92, 17);
+    QTest::newRow("cbCardMisfeed") << "cbCardMisfeed" << QRect(108, 40, 92, 17);
+    QTest::newRow("cbYMotorError") << "cbYMotorError" << QRect(206, 40, 132, 17);
+    QTest::newRow("cbXMotorError") << "cbXMotorError" << QRect(338, 40, 132, 17);
+    QTest::newRow("CardPanel") << "CardPanel" << QRect(10, 11, 500, 318);
+}
+
+void TestMainWindow::componentsAtTheirPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    Simulator sim;
+    sim.start();
+    QMap<QString, QWidget *> byName{
+        {QStringLiteral("LCDScreen"), sim.window->LCDScreen},
+        {QStringLiteral("btnReset"), sim.window->btnReset},
+        {QStringLiteral("btnPause"), sim.window->btnPause},
+        {QStringLiteral("btnClear"), sim.window->btnClear},
+        {QStringLiteral("cbFeederEmpty"), sim.window->cbFeederEmpty},
+        {QStringLiteral("cbCardMisfeed"), sim.window->cbCardMisfeed},
+        {QStringLiteral("cbYMotorError"), sim.window->cbYMotorError},
+        {QStringLiteral("cbXMotorError"), sim.window->cbXMotorError},
+        {QStringLiteral("CardPanel"), sim.window->cardPanel},
+    };
+    QCOMPARE(byName.value(name)->geometry(), geometry);
+}
+
+void TestMainWindow::menuEntries()
+{
+    Simulator sim;
+    QMenuBar *bar = sim.window->menuBar();
+    const QList<QAction *> top = bar->actions();
+    QCOMPARE(top.size(), 2);
+    QCOMPARE(top[0]->text(), QStringLiteral("&Datei"));
+    QCOMPARE(top[1]->text(), QStringLiteral("&Info"));
+    QVERIFY(top[1]->menu() == nullptr);
+    QStringList entries;
+    const QList<QAction *> datei = top[0]->menu()->actions();
+    for (QAction *action : datei)
+        entries << action->text();
+    QCOMPARE(entries, (QStringList{"&Maschinen Parameter", "&Hintergrundbild laden", "M&onitor",
+                                   "&Beenden"}));
+    QCOMPARE(sim.window->windowTitle(), QStringLiteral("Corvane Embosser Simulator"));
+}
+
+void TestMainWindow::statusBarPanels()
+{
+    Simulator sim;
+    sim.start();
+    const int widths[5] = {120, 50, 120, 120, 50};
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(sim.window->statusPanels[i]->width(), widths[i]);
+        if (i != 2)
+            QCOMPARE(sim.panel(i), QString());
+    }
+    QCOMPARE(sim.window->statusBar()->height(), 19);
+}
+
+void TestMainWindow::minimumSizeAndResize()
+{
+    Simulator sim;
+    sim.start();
+    // The limits are on the outer size, frame included.
+    sim.window->resize(100, 100);
+    QCOMPARE(sim.window->frameGeometry().size(), QSize(540, 512));
+    sim.window->resize(600, 550);
+    const int workspaceBefore = sim.window->paWorkSpace->height();
+    sim.window->resize(700, 650);
+    QCOMPARE(sim.window->paWorkSpace->height(), workspaceBefore + 100);
+    QCOMPARE(sim.window->paHeader->height(), 41);
+    QCOMPARE(sim.window->paBottom->height(), 67);
+    QCOMPARE(sim.window->paBottom->width(), 700);
+    // The logo keeps to the header's right edge; the card panel keeps its place.
+    QCOMPARE(sim.window->imgDelvor->geometry().right(), 700 - 10 - 1);
+    QCOMPARE(sim.window->cardPanel->pos(), QPoint(10, 11));
+}
+
+VORLAK_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
