@@ -99,7 +99,12 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     });
 }
 
-TfrmVorlak::~TfrmVorlak() = default;
+TfrmVorlak::~TfrmVorlak()
+{
+    // The links refer to the machine: they go first (children die in creation order).
+    delete m_serverSocket;
+    m_serverSocket = nullptr;
+}
 
 void TfrmVorlak::FormCreate(const AppOptions &options)
 {

@@ -1,4 +1,5 @@
 #include "appoptions.h"
+#include "controlserver.h"
 #include "frmvorlak.h"
 #include "vorlakapplication.h"
 
@@ -6,13 +7,30 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 namespace
 {
 
-// Without a display the simulator still serves the host: it starts on the offscreen platform.
-void chooseOffscreenWithoutDisplay()
+bool hasArgument(int argc, char **argv, const char *wanted)
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], wanted) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Without a display the simulator still serves the host: it starts on the offscreen platform.
+// --headless asks for that on purpose. The platform must be chosen before the application
+// object exists, so the option is looked for by hand here.
+void chooseOffscreenWithoutDisplay(bool headless)
+{
+    if (headless) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return;
+    }
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
@@ -27,7 +45,7 @@ void chooseOffscreenWithoutDisplay()
 
 int main(int argc, char **argv)
 {
-    chooseOffscreenWithoutDisplay();
+    chooseOffscreenWithoutDisplay(hasArgument(argc, argv, "--headless"));
     VorlakApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vorlak"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORLAK_VERSION_STRING));
@@ -48,8 +66,19 @@ int main(int argc, char **argv)
         QStringLiteral("Divides every machine wait (strikes, reset, clear, end of job) by F; "
                        "1 is the machine's real pace."),
         QStringLiteral("F"), QStringLiteral("1"));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Runs without any window (offscreen platform); everything else works as "
+                       "usual. Chosen automatically when no display exists."));
+    const QCommandLineOption controlPort(
+        QStringLiteral("control-port"),
+        QStringLiteral("Opens the test rig's control port on 127.0.0.1:N (JSON lines; 0 picks a "
+                       "free port, printed on stderr). Off by default."),
+        QStringLiteral("N"));
     parser.addOption(dataDir);
     parser.addOption(speed);
+    parser.addOption(headless);
+    parser.addOption(controlPort);
     parser.process(app);
 
     AppOptions options;
@@ -66,5 +95,23 @@ int main(int argc, char **argv)
     QObject::connect(&window, &TfrmVorlak::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     window.show();
+
+    std::unique_ptr<ControlServer> control;
+    if (parser.isSet(controlPort)) {
+        bool portOk = false;
+        const uint port = parser.value(controlPort).toUInt(&portOk);
+        if (!portOk || port > 65535) {
+            std::fprintf(stderr, "vorlak: --control-port needs a port number from 0 to 65535\n");
+            return 2;
+        }
+        control = std::make_unique<ControlServer>(window);
+        if (!control->listen(static_cast<quint16>(port))) {
+            std::fprintf(stderr, "vorlak: cannot open the control port %u: %s\n", port,
+                         qPrintable(control->errorString()));
+            return 2;
+        }
+        std::fprintf(stderr, "vorlak: control port listening on 127.0.0.1:%u\n", control->port());
+        QObject::connect(control.get(), &ControlServer::quitRequested, &window, &QWidget::close);
+    }
     return app.exec();
 }

@@ -2,6 +2,8 @@
 
 #include "protocol.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 // Marks a dispatch or a button sequence as running for as long as it is on the stack.
@@ -82,9 +84,13 @@ void Machine::DispatchReceived()
         } else if (buffer.containsPoll()) {
             // Anything before or after the poll goes with it.
             buffer.clear();
-            const StatusRow row = currentStatus(m_state, m_panel.faultSwitches());
-            SendReply(row.reply);
-            m_panel.showDisplayText(row.displayText);
+            if (m_pollsToIgnore > 0) {
+                --m_pollsToIgnore; // an injected line fault: this poll is lost on its way
+            } else {
+                const StatusRow row = currentStatus(m_state, m_panel.faultSwitches());
+                SendReply(row.reply);
+                m_panel.showDisplayText(row.displayText);
+            }
         }
         // Otherwise the request is not complete yet: the buffer waits for more input.
     } catch (...) {
@@ -97,6 +103,16 @@ void Machine::DispatchReceived()
 void Machine::SendReply(const QString &text)
 {
     m_panel.logTraffic(1, text + QLatin1Char(' '));
+    if (m_replyDelayMs > 0) {
+        // Timers of equal length fire in the order they were started: replies keep their order.
+        QTimer::singleShot(m_replyDelayMs, this, [this, text] { sendOnLinks(text); });
+        return;
+    }
+    sendOnLinks(text);
+}
+
+void Machine::sendOnLinks(const QString &text)
+{
     // Logging may process events; a link may be gone by then, so walk a copy.
     const std::vector<HostLink *> links = m_links;
     for (HostLink *link : links)

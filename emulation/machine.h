@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -54,6 +55,14 @@ public:
 
     MachinePanel &panel() { return m_panel; }
 
+    // Line faults a test rig injects to exercise a host's time-outs; none by default.
+    // Every reply reaches the links this many milliseconds late (the log shows it at once).
+    void setReplyDelay(int ms) { m_replyDelayMs = std::max(0, ms); }
+    int replyDelay() const { return m_replyDelayMs; }
+    // The next `count` polls are consumed but not answered.
+    void ignoreNextPolls(int count) { m_pollsToIgnore = std::max(0, count); }
+    int pollsToIgnore() const { return m_pollsToIgnore; }
+
     // True while a dispatch, a reset or a clear sequence is on the stack (jobs run inside a
     // dispatch). The window defers its close until these have run to their end.
     bool longActionRunning() const { return m_actionDepth > 0; }
@@ -67,6 +76,7 @@ private:
     void actionStarted() { ++m_actionDepth; }
     void actionEnded();
     void togglePanel1();
+    void sendOnLinks(const QString &text);
     void resetOrClearSequence();
 
     MachinePanel &m_panel;
@@ -79,4 +89,6 @@ private:
     MessageInterpreter *m_interpreter = nullptr;
     std::function<void()> m_serialReceiveStep;
     int m_actionDepth = 0;
+    int m_replyDelayMs = 0;
+    int m_pollsToIgnore = 0;
 };

@@ -92,6 +92,13 @@ void TcpServerLink::Close()
     m_active = false;
 }
 
+void TcpServerLink::dropConnections()
+{
+    const QList<QTcpSocket *> connections = m_connections;
+    for (QTcpSocket *socket : connections)
+        ServerSocketClientDisconnect(socket);
+}
+
 void TcpServerLink::acceptPending()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {

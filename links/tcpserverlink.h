@@ -27,6 +27,9 @@ public:
     // Drops every connection without the closed event, then stops listening.
     void Close();
     bool active() const { return m_active; }
+    // Closes every host connection as if the line had dropped (each host sees its connection
+    // end); the server keeps listening.
+    void dropConnections();
     // The port actually listened on (differs from port() only for port 0).
     quint16 listeningPort() const { return m_server.serverPort(); }
 

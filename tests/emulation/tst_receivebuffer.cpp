@@ -5,7 +5,8 @@
 
 #include <QTest>
 
-namespace {
+namespace
+{
 const QString kPoll = QStringLiteral("\x04"
                                      "31\x05");
 }

@@ -1,0 +1,285 @@
+#include "controlserver.h"
+
+#include "frmvorlak.h"
+#include "lcdscreen.h"
+#include "machine.h"
+#include "statustable.h"
+#include "tcpserverlink.h"
+
+#include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace
+{
+
+// Longest request line accepted; a client that sends more without a newline is cut off.
+constexpr qsizetype kMaxLineLength = 64 * 1024;
+
+QJsonObject error(const QString &message)
+{
+    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}};
+}
+
+QJsonObject ok(QJsonObject object = {})
+{
+    object.insert(QStringLiteral("ok"), true);
+    return object;
+}
+
+QString toHex(const QString &text)
+{
+    QByteArray bytes;
+    for (QChar c : text)
+        bytes.append(static_cast<char>(c.unicode() & 0xFF));
+    return QString::fromLatin1(bytes.toHex(' '));
+}
+
+QCheckBox *faultBox(TfrmVorlak &window, const QString &name)
+{
+    if (name == QLatin1String("feeder_empty"))
+        return window.cbFeederEmpty;
+    if (name == QLatin1String("card_misfeed"))
+        return window.cbCardMisfeed;
+    if (name == QLatin1String("y_motor_error"))
+        return window.cbYMotorError;
+    if (name == QLatin1String("x_motor_error"))
+        return window.cbXMotorError;
+    return nullptr;
+}
+
+} // namespace
+
+ControlServer::ControlServer(TfrmVorlak &window, QObject *parent)
+    : QObject(parent), m_window(window)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &ControlServer::acceptPending);
+    connect(&window.machine(), &Machine::longActionsEnded, this, &ControlServer::checkWaits);
+}
+
+ControlServer::~ControlServer()
+{
+    // The sockets would announce their end into a half-destroyed server.
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        it.key()->disconnect(this);
+        delete it->waitTimer;
+    }
+    m_clients.clear();
+}
+
+bool ControlServer::listen(quint16 port)
+{
+    // Loopback only: the control port can press buttons and end the program.
+    return m_server.listen(QHostAddress::LocalHost, port);
+}
+
+void ControlServer::acceptPending()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        m_clients.insert(socket, Client{});
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readClient(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            Client client = m_clients.take(socket);
+            delete client.waitTimer;
+            socket->deleteLater();
+        });
+    }
+}
+
+void ControlServer::readClient(QTcpSocket *socket)
+{
+    auto it = m_clients.find(socket);
+    if (it == m_clients.end())
+        return;
+    it->buffer.append(socket->readAll());
+    qsizetype newline;
+    while ((newline = it->buffer.indexOf('\n')) >= 0) {
+        it->lines.push_back(it->buffer.left(newline));
+        it->buffer.remove(0, newline + 1);
+    }
+    if (it->buffer.size() > kMaxLineLength) {
+        reply(socket, error(QStringLiteral("request line too long")));
+        socket->disconnectFromHost();
+        return;
+    }
+    processLines(socket);
+}
+
+void ControlServer::processLines(QTcpSocket *socket)
+{
+    for (;;) {
+        auto it = m_clients.find(socket);
+        if (it == m_clients.end() || it->waitTimer || it->lines.empty())
+            return;
+        const QByteArray line = it->lines.front().trimmed();
+        it->lines.pop_front();
+        if (line.isEmpty())
+            continue;
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+            reply(socket, error(QStringLiteral("malformed request: one JSON object per line")));
+            continue;
+        }
+        const QJsonObject answer = handle(document.object(), socket);
+        if (!answer.isEmpty())
+            reply(socket, answer);
+    }
+}
+
+void ControlServer::reply(QTcpSocket *socket, const QJsonObject &object)
+{
+    socket->write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+    socket->flush();
+}
+
+bool ControlServer::machineIdle() const
+{
+    const EmulatorState &state = m_window.machine().state();
+    return m_pendingPresses == 0 && !m_window.machine().longActionRunning() && !state.Busy &&
+           !state.InReset;
+}
+
+void ControlServer::checkWaits()
+{
+    // Runs when the outermost job or sequence has returned; the answer goes out once the
+    // event loop is back at the top, so the state read is final.
+    QTimer::singleShot(0, this, [this] {
+        if (!machineIdle())
+            return;
+        const QList<QTcpSocket *> sockets = m_clients.keys();
+        for (QTcpSocket *socket : sockets) {
+            if (m_clients.value(socket).waitTimer)
+                finishWait(socket, true);
+        }
+    });
+}
+
+void ControlServer::finishWait(QTcpSocket *socket, bool idle)
+{
+    auto it = m_clients.find(socket);
+    if (it == m_clients.end() || !it->waitTimer)
+        return;
+    it->waitTimer->deleteLater();
+    it->waitTimer = nullptr;
+    reply(socket, idle ? ok({{QStringLiteral("idle"), true}})
+                       : error(QStringLiteral("timeout: the machine is still busy")));
+    processLines(socket);
+}
+
+QJsonObject ControlServer::faultsObject() const
+{
+    const FaultSwitches faults = m_window.faultSwitches();
+    return {{QStringLiteral("feeder_empty"), faults.feederEmpty},
+            {QStringLiteral("card_misfeed"), faults.cardMisfeed},
+            {QStringLiteral("y_motor_error"), faults.yMotorError},
+            {QStringLiteral("x_motor_error"), faults.xMotorError}};
+}
+
+QJsonObject ControlServer::stateObject() const
+{
+    Machine &machine = m_window.machine();
+    const EmulatorState &s = machine.state();
+    const QJsonObject flags{{QStringLiteral("paused"), s.Paused},
+                            {QStringLiteral("clear_requested"), s.ClearRequested},
+                            {QStringLiteral("busy"), s.Busy},
+                            {QStringLiteral("abort_requested"), s.AbortRequested},
+                            {QStringLiteral("powered_on"), s.PoweredOn},
+                            {QStringLiteral("in_reset"), s.InReset},
+                            {QStringLiteral("closing"), s.Closing}};
+    const StatusRow row = currentStatus(s, m_window.faultSwitches());
+    QJsonArray panels;
+    for (int i = 0; i < 5; ++i)
+        panels.append(m_window.statusPanelText(i));
+    QJsonObject state{
+        {QStringLiteral("flags"), flags},
+        {QStringLiteral("status"), QJsonObject{{QStringLiteral("reply_hex"), toHex(row.reply)},
+                                               {QStringLiteral("display"), row.displayText}}},
+        {QStringLiteral("display"), m_window.LCDScreen->Lines().join(QLatin1Char('\n'))},
+        {QStringLiteral("panels"), panels},
+        {QStringLiteral("faults"), faultsObject()},
+        {QStringLiteral("job_running"), s.Busy},
+        {QStringLiteral("host_connections"), m_window.ServerSocket().connectionCount()},
+        {QStringLiteral("reply_delay_ms"), machine.replyDelay()},
+        {QStringLiteral("polls_to_ignore"), machine.pollsToIgnore()},
+    };
+    return ok(state);
+}
+
+QJsonObject ControlServer::handle(const QJsonObject &request, QTcpSocket *client)
+{
+    const QString command = request.value(QStringLiteral("cmd")).toString();
+    Machine &machine = m_window.machine();
+
+    if (command == QLatin1String("press")) {
+        const QString button = request.value(QStringLiteral("button")).toString();
+        QPushButton *target = button == QLatin1String("reset")   ? m_window.btnReset
+                              : button == QLatin1String("pause") ? m_window.btnPause
+                              : button == QLatin1String("clear") ? m_window.btnClear
+                                                                 : nullptr;
+        if (!target)
+            return error(QStringLiteral("press: button must be reset, pause or clear"));
+        // Clicked from the event loop, as the operator would: a reset's two seconds must not
+        // hold up this reply. Until the click has run, the machine does not count as idle.
+        ++m_pendingPresses;
+        QTimer::singleShot(0, target, [this, target] {
+            --m_pendingPresses;
+            target->click();
+            checkWaits();
+        });
+        return ok();
+    }
+    if (command == QLatin1String("set_fault")) {
+        QCheckBox *box = faultBox(m_window, request.value(QStringLiteral("fault")).toString());
+        if (!box || !request.value(QStringLiteral("on")).isBool())
+            return error(QStringLiteral("set_fault: needs fault (feeder_empty, card_misfeed, "
+                                        "y_motor_error, x_motor_error) and on (true/false)"));
+        box->setChecked(request.value(QStringLiteral("on")).toBool());
+        return ok({{QStringLiteral("faults"), faultsObject()}});
+    }
+    if (command == QLatin1String("faults"))
+        return ok({{QStringLiteral("faults"), faultsObject()}});
+    if (command == QLatin1String("state"))
+        return stateObject();
+    if (command == QLatin1String("wait_idle")) {
+        const int timeout = request.value(QStringLiteral("timeout_ms")).toInt(30000);
+        if (machineIdle())
+            return ok({{QStringLiteral("idle"), true}});
+        auto &entry = m_clients[client];
+        entry.waitTimer = new QTimer(this);
+        entry.waitTimer->setSingleShot(true);
+        connect(entry.waitTimer, &QTimer::timeout, this,
+                [this, client] { finishWait(client, false); });
+        entry.waitTimer->start(std::max(0, timeout));
+        return {};
+    }
+    if (command == QLatin1String("reply_delay")) {
+        const QJsonValue ms = request.value(QStringLiteral("ms"));
+        if (!ms.isDouble() || ms.toInt(-1) < 0)
+            return error(QStringLiteral("reply_delay: needs ms >= 0"));
+        machine.setReplyDelay(ms.toInt());
+        return ok();
+    }
+    if (command == QLatin1String("ignore_polls")) {
+        const QJsonValue count = request.value(QStringLiteral("count"));
+        if (!count.isDouble() || count.toInt(-1) < 0)
+            return error(QStringLiteral("ignore_polls: needs count >= 0"));
+        machine.ignoreNextPolls(count.toInt());
+        return ok();
+    }
+    if (command == QLatin1String("disconnect_host")) {
+        const int count = m_window.ServerSocket().connectionCount();
+        m_window.ServerSocket().dropConnections();
+        return ok({{QStringLiteral("closed"), count}});
+    }
+    if (command == QLatin1String("quit")) {
+        QTimer::singleShot(0, this, &ControlServer::quitRequested);
+        return ok();
+    }
+    if (command.isEmpty())
+        return error(QStringLiteral("missing \"cmd\""));
+    return error(QStringLiteral("unknown command: %1").arg(command));
+}
