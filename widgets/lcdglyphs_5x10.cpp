@@ -3,9 +3,11 @@
 
 #include "lcdglyphpack.h"
 
-namespace LCDGlyphs {
+namespace LCDGlyphs
+{
 
-namespace {
+namespace
+{
 
 // clang-format off
 // Hitachi 194 to 223 in ten rows: the letters with descenders reach below the line; then

@@ -3,9 +3,11 @@
 
 #include "lcdglyphpack.h"
 
-namespace LCDGlyphs {
+namespace LCDGlyphs
+{
 
-namespace {
+namespace
+{
 
 // clang-format off
 // Printable ASCII, 32 to 126: the 5 x 7 glyphs over an eighth row that only the descenders
