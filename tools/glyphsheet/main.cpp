@@ -3,12 +3,19 @@
 // hold show blank cells. For looking at the glyphs, not for shipping.
 //
 // Usage: glyphsheet <output folder>   (runs on any platform plugin, e.g. QT_QPA_PLATFORM=offscreen)
+//        glyphsheet --demo <file.png>  shows the main window's display and the seven LED looks in
+//                                      a window and saves what the screen shows (run under
+//                                      xvfb-run to see the real window-system path)
 
 #include "lcdscreen.h"
+#include "led.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -77,11 +84,44 @@ QImage drawSheet(TDotMatrix matrix, const char *name)
     return sheet;
 }
 
+// The display as the main window sets it up, and the LED looks below it.
+int demo(const QString &path)
+{
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("widgets"));
+    window.resize(330, 70);
+    auto *lcd = new TLCDScreen(&window);
+    lcd->setGeometry(5, 6, 307, 28);
+    lcd->setNoOfLines(1);
+    lcd->setNoOfChars(20);
+    lcd->setColor(9367726);
+    lcd->setPixelOff(14869218);
+    lcd->setLines({QStringLiteral("POWERED ON")});
+    for (int i = 0; i < 7; ++i) {
+        auto *led = new TLED(&window);
+        led->move(5 + 20 * i, 45);
+        led->setColor(static_cast<TLEDColor>(i / 2 % 3));
+        led->setLit(i % 2 == 1);
+        led->setEnabled(i < 6);
+    }
+    window.show();
+    // The window system maps a window asynchronously; wait (blocking, not spinning) for that.
+    while (!window.windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    lcd->setLines({QStringLiteral("READY")}); // drawn at once, no event processed before the grab
+    const QImage now = window.screen()->grabWindow(window.winId()).toImage();
+    QTimer::singleShot(300, &window, &QWidget::close);
+    QApplication::exec();
+    return now.save(path) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String("--demo"))
+        return demo(QString::fromLocal8Bit(argv[2]));
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
         return 2;
