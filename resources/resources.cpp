@@ -1,1 +1,5 @@
-// The pictures are compiled in by qt_add_resources; this library only carries them.
+// The library's content is its Qt resources; this file only gives the library a source of its own.
+namespace VorlakResources
+{
+int libraryMarker = 0;
+} // namespace VorlakResources
