@@ -3,6 +3,7 @@
 #include "cardpanel.h"
 #include "frmsetup.h"
 #include "lcdscreen.h"
+#include "led.h"
 #include "machine.h"
 #include "qtsoundplayer.h"
 #include "standarderrorbox.h"
@@ -236,6 +237,12 @@ void TfrmVorlak::buildBottom(QWidget *parent)
     connect(btnReset, &QPushButton::clicked, m_machine, &Machine::btnResetClick);
     connect(btnPause, &QPushButton::clicked, m_machine, &Machine::btnPauseClick);
     connect(btnClear, &QPushButton::clicked, m_machine, &Machine::btnClearClick);
+
+    LED1 = new TLED(paBottom);
+    LED1->setObjectName(QStringLiteral("LED1"));
+    LED1->move(461, 14);
+    LED1->setColor(lcGreen);
+    LED1->hide();
 
     auto checkBox = [this](const QString &caption, int left, int width) {
         auto *box = new QCheckBox(caption, paBottom);

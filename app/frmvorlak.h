@@ -17,6 +17,7 @@ class QWidget;
 class TcpServerLink;
 class TfrmSetup;
 class TLCDScreen;
+class TLED;
 
 // The main window: the whole visible machine, and the owner of every component.
 class TfrmVorlak : public QMainWindow, public MachinePanel
@@ -52,6 +53,7 @@ public:
     CardPanel *cardPanel = nullptr;
     QWidget *paBottom = nullptr;
     TLCDScreen *LCDScreen = nullptr;
+    TLED *LED1 = nullptr;
     QPushButton *btnReset = nullptr;
     QPushButton *btnPause = nullptr;
     QPushButton *btnClear = nullptr;
