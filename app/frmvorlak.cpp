@@ -4,6 +4,7 @@
 #include "frmsetup.h"
 #include "lcdscreen.h"
 #include "machine.h"
+#include "messagedecoder.h"
 #include "qtsoundplayer.h"
 #include "standarderrorbox.h"
 #include "tcpserverlink.h"
@@ -91,6 +92,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     move(0, 0);
 
     m_frmSetup = new TfrmSetup(this);
+    createDecoder();
 
     connect(m_machine, &Machine::longActionsEnded, this, [this] {
         // A close that came during a job or a reset sequence takes effect now.
@@ -99,7 +101,22 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     });
 }
 
-TfrmVorlak::~TfrmVorlak() = default;
+TfrmVorlak::~TfrmVorlak()
+{
+    m_machine->setInterpreter(nullptr);
+}
+
+void TfrmVorlak::createDecoder()
+{
+    // Jobs read the setup values at the moment of use.
+    SetupValues setup;
+    setup.font0Height = [this] { return m_frmSetup->font0Height(); };
+    setup.font1Height = [this] { return m_frmSetup->font1Height(); };
+    setup.reverse = [this] { return m_frmSetup->reverse(); };
+    m_decoder = std::make_unique<MessageDecoder>(*m_machine, *cardPanel, std::move(setup));
+    m_machine->setInterpreter(m_decoder.get());
+    connect(acBackGround, &QAction::triggered, cardPanel, &CardPanel::acBackGroundExecute);
+}
 
 void TfrmVorlak::FormCreate(const AppOptions &options)
 {
