@@ -101,10 +101,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     });
 }
 
-TfrmVorlak::~TfrmVorlak()
-{
-    m_machine->setInterpreter(nullptr);
-}
+TfrmVorlak::~TfrmVorlak() = default;
 
 void TfrmVorlak::createDecoder()
 {

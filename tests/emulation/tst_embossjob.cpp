@@ -98,6 +98,8 @@ private slots:
     void resetWhilePoweredOnLeavesJobAlone();
     void clearWhileNotPausedLetsJobGoOn();
     void reverseDrawsTurnedGlyphsLineByLine();
+    void hostResetRequestResumesPausedJob();
+    void formatDuringJobErasesCardAndJobGoesOn();
 };
 
 void TestEmbossJob::strikeOrder_data()
@@ -495,6 +497,56 @@ void TestEmbossJob::reverseDrawsTurnedGlyphsLineByLine()
         if (rowInk(y) > rowInk(widest))
             widest = y;
     QVERIFY(widest > ink.center().y());
+}
+
+void TestEmbossJob::hostResetRequestResumesPausedJob()
+{
+    Simulator sim;
+    sim.start();
+    HostClient host(sim.port());
+    sendFormat(sim, host, {kTop});
+    int held = -1;
+    JobScript script;
+    script.when([&] { return struckCount(sim) >= 2; }, [&] { sim.window->btnPause->click(); })
+        .after(40, [&] {
+            held = struckCount(sim);
+            host.send(QByteArray("\x04"
+                                 "31r"));
+        });
+    script.start();
+    runJob(sim, host, embossData("ABCDEF"));
+    QVERIFY(held >= 3 && held < 6);
+    // Powered on: the request only clears Paused, and the job strikes the rest.
+    QCOMPARE(strikes(sim).size(), 6);
+    QVERIFY(!sim.sound.played.contains(QStringLiteral("reset.wav")));
+}
+
+void TestEmbossJob::formatDuringJobErasesCardAndJobGoesOn()
+{
+    Simulator sim;
+    sim.start();
+    HostClient host(sim.port());
+    sendFormat(sim, host, {kTop, kBottom});
+    int atFormat = -1;
+    JobScript script;
+    script.when([&] { return struckCount(sim) >= 3; },
+                [&] {
+                    atFormat = struckCount(sim);
+                    // Decoded at once, nested in the job: the card is repainted and resized.
+                    host.send(formatDefinition(cardBlock("0300", "0400"), {kTop}));
+                });
+    script.start();
+    runJob(sim, host, embossData("ABCDEFGH"));
+    QVERIFY(script.done());
+    QCOMPARE(sim.window->decoder().FormatTable().Count, 1);
+    QCOMPARE(sim.window->cardPanel->size(), QSize(227, 170));
+    QCOMPARE(strikes(sim).size(), 8);
+    // A, B, C, ... lie left to right: those struck before the format are gone, the rest stay.
+    const StrikeRecord &record = sim.window->decoder().lastJobStrikes();
+    const int erasedUpTo = record[size_t(atFormat - 1)].x + 14;
+    const QImage &layer = sim.window->cardPanel->glyphLayer();
+    QVERIFY(!hasInk(layer.copy(QRect(60, 10, erasedUpTo - 60, 45))));
+    QVERIFY(hasInk(layer.copy(QRect(record.back().x, 10, 20, 45))));
 }
 
 VORLAK_TEST_MAIN(TestEmbossJob)
