@@ -7,6 +7,7 @@
 #include "messagedecoder.h"
 #include "pixels.h"
 #include "simulatorharness.h"
+#include "vorlakerror.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -55,6 +56,7 @@ private slots:
     void undecodedMessages_data();
     void undecodedMessages();
     void linesBeyondTheTableFail();
+    void arbitraryMessagesAreSafe();
 };
 
 void TestMessageDecoder::formatSizesCardAndStoresFields()
@@ -306,6 +308,64 @@ void TestMessageDecoder::linesBeyondTheTableFail()
     QCOMPARE(sim.errors.messages, QStringList{"'' ist kein gültiger Integerwert."});
     QVERIFY(sim.window->decoder().lastJobStrikes().empty());
     QVERIFY(!sim.state().Busy);
+}
+
+namespace
+{
+class QuietPanel : public MachinePanel
+{
+public:
+    void showDisplayText(const QString &) override {}
+    QString statusPanelText(int) const override { return {}; }
+    void setStatusPanelText(int, const QString &) override {}
+    FaultSwitches faultSwitches() const override { return {}; }
+    void invalidateCardView() override {}
+    void logTraffic(int, const QString &) override {}
+};
+} // namespace
+
+// Whatever the host sends, decoding stays within its tables and ends; only the conversion error
+// may come out of it.
+void TestMessageDecoder::arbitraryMessagesAreSafe()
+{
+    QuietPanel panel;
+    RecordingSound sound;
+    Machine machine(panel, sound, QString());
+    machine.clock().setSpeed(1e6);
+    CardPanel card;
+    MessageDecoder decoder(machine, card);
+    const QByteArray alphabet("0123456789 -+@\r\nAaZ\x00\x01\x04\x05\t31Y");
+    const QString heads[] = {QStringLiteral("\x01"
+                                            "31\x02"
+                                            "F]00 U0 "),
+                             QStringLiteral("\x01"
+                                            "31\x02"
+                                            "T]00"),
+                             QString()};
+    uint32_t seed = 830;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    int failures = 0;
+    int formats = 0;
+    size_t struck = 0;
+    for (int round = 0; round < 1500; ++round) {
+        QString message = heads[next() % 3];
+        const int length = static_cast<int>(next() % 400);
+        for (int i = 0; i < length; ++i)
+            message += QChar::fromLatin1(alphabet.at(static_cast<int>(next() % alphabet.size())));
+        message += QChar(0x03);
+        try {
+            decoder.InterpretMessage(message);
+        } catch (const VorlakError &error) {
+            QVERIFY(error.message().endsWith(QStringLiteral("ist kein gültiger Integerwert")));
+            ++failures;
+        }
+        QVERIFY(decoder.FormatTable().Count >= 0 && decoder.FormatTable().Count <= 51);
+        QVERIFY(!machine.state().Busy);
+        formats += decoder.FormatTable().Count > 0;
+        struck += decoder.lastJobStrikes().size();
+    }
+    // The rounds reached every path: formats taken, glyphs struck, conversions failed.
+    QVERIFY(failures > 0 && formats > 0 && struck > 0);
 }
 
 VORLAK_TEST_MAIN(TestMessageDecoder)
