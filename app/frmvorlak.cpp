@@ -5,6 +5,7 @@
 #include "lcdscreen.h"
 #include "led.h"
 #include "machine.h"
+#include "messagedecoder.h"
 #include "qtsoundplayer.h"
 #include "standarderrorbox.h"
 #include "tcpserverlink.h"
@@ -92,6 +93,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     move(0, 0);
 
     m_frmSetup = new TfrmSetup(this);
+    createDecoder();
 
     connect(m_machine, &Machine::longActionsEnded, this, [this] {
         // A close that came during a job or a reset sequence takes effect now.
@@ -105,6 +107,18 @@ TfrmVorlak::~TfrmVorlak()
     // The links refer to the machine: they go first (children die in creation order).
     delete m_serverSocket;
     m_serverSocket = nullptr;
+}
+
+void TfrmVorlak::createDecoder()
+{
+    // Jobs read the setup values at the moment of use.
+    SetupValues setup;
+    setup.font0Height = [this] { return m_frmSetup->font0Height(); };
+    setup.font1Height = [this] { return m_frmSetup->font1Height(); };
+    setup.reverse = [this] { return m_frmSetup->reverse(); };
+    m_decoder = std::make_unique<MessageDecoder>(*m_machine, *cardPanel, std::move(setup));
+    m_machine->setInterpreter(m_decoder.get());
+    connect(acBackGround, &QAction::triggered, cardPanel, &CardPanel::acBackGroundExecute);
 }
 
 void TfrmVorlak::FormCreate(const AppOptions &options)

@@ -8,6 +8,7 @@
 
 class CardPanel;
 class Machine;
+class MessageDecoder;
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -33,6 +34,7 @@ public:
     Machine &machine() { return *m_machine; }
     TcpServerLink &ServerSocket() { return *m_serverSocket; }
     TfrmSetup &frmSetup() { return *m_frmSetup; }
+    MessageDecoder &decoder() { return *m_decoder; }
 
     // MachinePanel
     void showDisplayText(const QString &text) override;
@@ -88,6 +90,7 @@ private:
     void acLogExecute();
     void setStayOnTop(bool onTop);
 
+    void createDecoder();
     void buildMenu();
     void buildHeader(QWidget *parent);
     void buildWorkSpace(QWidget *parent);
@@ -101,6 +104,7 @@ private:
     Machine *m_machine = nullptr;
     TcpServerLink *m_serverSocket = nullptr;
     TfrmSetup *m_frmSetup = nullptr;
+    std::unique_ptr<MessageDecoder> m_decoder;
     bool m_shownOnce = false;
     bool m_closeHandled = false;
     bool m_closePending = false;
