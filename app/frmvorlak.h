@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <QMainWindow>
+#include <QSize>
 
 class CardPanel;
 class Machine;
@@ -14,9 +15,11 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QWidget;
+class TAboutBox;
 class TcpServerLink;
 class TfrmSetup;
 class TLCDScreen;
+class TMonitorForm;
 
 // The main window: the whole visible machine, and the owner of every component.
 class TfrmVorlak : public QMainWindow, public MachinePanel
@@ -32,6 +35,17 @@ public:
     Machine &machine() { return *m_machine; }
     TcpServerLink &ServerSocket() { return *m_serverSocket; }
     TfrmSetup &frmSetup() { return *m_frmSetup; }
+    TMonitorForm &MonitorForm() { return *m_monitorForm; }
+    TAboutBox &AboutBox() { return *m_aboutBox; }
+
+    // The settings file: DataFolder + "Vorlak.ini". Reading applies the window's placement,
+    // the setup dialog's values and the stay-on-top style; writing fails with "In <path> kann
+    // nicht geschrieben werden".
+    QString SettingsFileName() const;
+    void ReadSettingsFile();
+    void WriteSettingsFile();
+    // The serial device last confirmed with "OK" in the setup dialog ("NONE": no serial link).
+    QString SerialDeviceName() const { return m_serialDeviceName; }
 
     // MachinePanel
     void showDisplayText(const QString &text) override;
@@ -74,6 +88,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void FormCreate(const AppOptions &options);
@@ -85,6 +100,7 @@ private:
     void acInfoExecute();
     void acLogExecute();
     void setStayOnTop(bool onTop);
+    void applyOuterSizeOnceFramed();
 
     void buildMenu();
     void buildHeader(QWidget *parent);
@@ -99,6 +115,11 @@ private:
     Machine *m_machine = nullptr;
     TcpServerLink *m_serverSocket = nullptr;
     TfrmSetup *m_frmSetup = nullptr;
+    TMonitorForm *m_monitorForm = nullptr;
+    TAboutBox *m_aboutBox = nullptr;
+    QString m_serialDeviceName = QStringLiteral("NONE");
+    // The outer size the settings file asked for, until the window manager's frame is known.
+    QSize m_outerSizeToApply;
     bool m_shownOnce = false;
     bool m_closeHandled = false;
     bool m_closePending = false;

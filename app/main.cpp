@@ -48,12 +48,19 @@ int main(int argc, char **argv)
         QStringLiteral("Divides every machine wait (strikes, reset, clear, end of job) by F; "
                        "1 is the machine's real pace."),
         QStringLiteral("F"), QStringLiteral("1"));
+    const QCommandLineOption serialDevice(
+        QStringLiteral("serial-device"),
+        QStringLiteral("Offers PATH in the setup dialog's serial port list besides the system's "
+                       "serial ports, for a pseudo-terminal or a socat link (may be repeated)."),
+        QStringLiteral("PATH"));
     parser.addOption(dataDir);
     parser.addOption(speed);
+    parser.addOption(serialDevice);
     parser.process(app);
 
     AppOptions options;
     options.dataFolder = parser.value(dataDir);
+    options.extraSerialPorts = parser.values(serialDevice);
     bool speedOk = false;
     options.speed = parser.value(speed).toDouble(&speedOk);
     if (!speedOk || !(options.speed > 0)) {
