@@ -389,7 +389,9 @@ void TfrmVorlak::WriteSettingsFile()
 
 void TfrmVorlak::acSetupExecute()
 {
-    m_frmSetup->move(geometry().center() - m_frmSetup->rect().center());
+    // Outer frame centred on outer frame (move() places a window by its frame).
+    const QRect dialogFrame = m_frmSetup->frameGeometry();
+    m_frmSetup->move(frameGeometry().center() - (dialogFrame.center() - dialogFrame.topLeft()));
     if (m_frmSetup->exec() == QDialog::Accepted) {
         // A file that cannot be written ends the action here: the serial port is not touched
         // and the stay-on-top style is not applied.
