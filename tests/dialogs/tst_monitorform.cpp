@@ -25,6 +25,7 @@ private slots:
     void halvesSplitWhatTheButtonStripLeaves();
     void viewFollowsEndUntilOperatorScrollsAway();
     void linesWrapAtTheFieldsWidth();
+    void textIsDrawnInItsCells();
     void loggingFromNestedEventsDoesNotNest();
 
 private:
@@ -150,24 +151,34 @@ void TestMonitorForm::viewFollowsEndUntilOperatorScrollsAway()
 {
     m_form->show();
     TrafficLogView *log = m_form->RxLog;
+    QScrollBar *bar = log->verticalScrollBar();
     const QString line(log->columns(), QLatin1Char('a'));
     for (int i = 0; i < 100; ++i)
         m_form->LogTraffic(0, line);
     QCOMPARE(log->lineCount(), 100);
     QVERIFY(log->followsEnd());
     QCOMPARE(log->firstVisibleLine(), 100 - log->visibleLines());
+    // The scroll bar catches up soon after.
+    QTRY_COMPARE(bar->maximum(), 100 - log->visibleLines());
+    QCOMPARE(bar->value(), bar->maximum());
 
     // The operator scrolls up: the view stays where the operator put it.
-    log->verticalScrollBar()->setValue(10);
+    bar->setValue(10);
+    QCOMPARE(log->firstVisibleLine(), 10);
     for (int i = 0; i < 20; ++i)
         m_form->LogTraffic(0, line);
     QCOMPARE(log->firstVisibleLine(), 10);
     QVERIFY(!log->followsEnd());
+    QTRY_COMPARE(bar->maximum(), 120 - log->visibleLines());
+    QCOMPARE(bar->value(), 10);
 
-    // Back at the end, it follows again.
-    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
+    // Back at the end of the bar (even one that has not caught up yet), it follows again.
+    for (int i = 0; i < 5; ++i)
+        m_form->LogTraffic(0, line);
+    bar->setValue(bar->maximum());
+    QVERIFY(log->followsEnd());
     m_form->LogTraffic(0, line);
-    QCOMPARE(log->firstVisibleLine(), 121 - log->visibleLines());
+    QCOMPARE(log->firstVisibleLine(), 126 - log->visibleLines());
 }
 
 void TestMonitorForm::linesWrapAtTheFieldsWidth()
@@ -184,6 +195,36 @@ void TestMonitorForm::linesWrapAtTheFieldsWidth()
     m_form->resize(m_form->width() / 2, m_form->height());
     QVERIFY(log->columns() < columns);
     QCOMPARE(log->lineCount(), (columns + 3 + log->columns() - 1) / log->columns());
+}
+
+void TestMonitorForm::textIsDrawnInItsCells()
+{
+    m_form->show();
+    TrafficLogView *log = m_form->RxLog;
+    m_form->LogTraffic(0, QStringLiteral("MMMM"));
+    const QFontMetrics metrics(log->font());
+    const int cellWidth = metrics.horizontalAdvance(QLatin1Char('M'));
+    auto inkColumns = [&] {
+        const QImage image = log->viewport()->grab().toImage();
+        int first = -1, last = -1;
+        for (int x = 0; x < image.width(); ++x) {
+            for (int y = 0; y < metrics.height() + TrafficLogView::kMargin; ++y) {
+                if (qGray(image.pixel(x, y)) < 128) {
+                    first = first < 0 ? x : first;
+                    last = x;
+                    break;
+                }
+            }
+        }
+        return std::make_pair(first, last);
+    };
+    const auto [first, last] = inkColumns();
+    QVERIFY(first >= TrafficLogView::kMargin);
+    QVERIFY(first < TrafficLogView::kMargin + cellWidth);
+    QVERIFY(last >= TrafficLogView::kMargin + 3 * cellWidth);
+    QVERIFY(last < TrafficLogView::kMargin + 4 * cellWidth + 1);
+    m_form->btnCLR->click();
+    QCOMPARE(inkColumns().first, -1);
 }
 
 void TestMonitorForm::loggingFromNestedEventsDoesNotNest()
