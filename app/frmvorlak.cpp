@@ -344,12 +344,12 @@ void TfrmVorlak::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     placeLogo();
-    applyOuterSizeOnceFramed();
 }
 
 void TfrmVorlak::moveEvent(QMoveEvent *event)
 {
     QMainWindow::moveEvent(event);
+    // A window manager that frames the window moves it.
     applyOuterSizeOnceFramed();
 }
 
@@ -415,13 +415,13 @@ void TfrmVorlak::acInfoExecute()
     setStayOnTop(false);
     const auto restore = qScopeGuard([this, wasOnTop] { setStayOnTop(wasOnTop); });
     m_aboutBox->setCopyright(QStringLiteral("Corvane Embosser Simulator\r"
-                                            "Copyright \u00A9 2024 Corvane Systems GmbH\r"
+                                            "\u00A9 2024 Corvane Systems GmbH\r"
                                             "All rights reserved.\r"
                                             "\r"
                                             "Sales and support:\r"
                                             "Corvane Systems GmbH\r"
                                             "Industriestra\u00DFe 12\r"
-                                            "12345 Musterstadt, Germany\r"
+                                            "12345 Musterstadt\r"
                                             "Phone +49 30 5550 1234"));
     m_aboutBox->setUrl(QStringLiteral("https://support.corvane.example/"));
     m_aboutBox->setWarning(QStringLiteral("Warning\r"

@@ -33,12 +33,22 @@ QSpinBox *fontHeightField(QGroupBox *group, int left, int top)
     return field;
 }
 
+// Labels size themselves to their text (16 x 13 for "mm" in the design font).
+QLabel *label(const QString &text, QWidget *parent, int left, int top)
+{
+    auto *label = new QLabel(text, parent);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
 QLabel *mmLabel(QGroupBox *group, int left, int top)
 {
-    auto *label = new QLabel(QStringLiteral("mm"), group);
-    label->setGeometry(left, top, 16, 13);
-    label->setFont(pixelFont(QStringLiteral("MS Sans Serif"), 11));
-    return label;
+    auto *mm = new QLabel(QStringLiteral("mm"), group);
+    mm->setFont(pixelFont(QStringLiteral("MS Sans Serif"), 11));
+    mm->move(left, top);
+    mm->adjustSize();
+    return mm;
 }
 
 } // namespace
@@ -53,21 +63,18 @@ TfrmSetup::TfrmSetup(QWidget *parent)
     setFixedSize(205, 219);
     setFont(pixelFont(QStringLiteral("Tahoma"), 11));
 
-    laPort = new QLabel(QStringLiteral("TCP Port"), this);
-    laPort->setGeometry(8, 6, 42, 13);
+    laPort = label(QStringLiteral("TCP Port"), this, 8, 6);
     ePort = new TDigitEdit(QStringLiteral("10001"), 5, this);
     ePort->setObjectName(QStringLiteral("ePort"));
     ePort->setGeometry(8, 25, 41, 21);
 
-    Label2 = new QLabel(QStringLiteral("TCP Port"), this);
-    Label2->setGeometry(120, 6, 42, 13);
+    Label2 = label(QStringLiteral("TCP Port"), this, 120, 6);
     cbCOM = new QComboBox(this);
     cbCOM->setObjectName(QStringLiteral("cbCOM"));
     cbCOM->setGeometry(120, 25, 69, 21);
     cbCOM->addItem(QStringLiteral("NONE"));
 
-    Label1 = new QLabel(QStringLiteral("Protokoll"), this);
-    Label1->setGeometry(8, 53, 41, 13);
+    Label1 = label(QStringLiteral("Protokoll"), this, 8, 53);
     cbProtocol = new QComboBox(this);
     cbProtocol->setObjectName(QStringLiteral("cbProtocol"));
     cbProtocol->setGeometry(8, 72, 181, 21);
