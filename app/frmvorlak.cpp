@@ -1,12 +1,15 @@
 #include "frmvorlak.h"
 
+#include "aboutbox.h"
 #include "cardpanel.h"
 #include "frmsetup.h"
 #include "lcdscreen.h"
 #include "led.h"
 #include "machine.h"
 #include "messagedecoder.h"
+#include "monitorform.h"
 #include "qtsoundplayer.h"
+#include "settingsfile.h"
 #include "standarderrorbox.h"
 #include "tcpserverlink.h"
 
@@ -20,6 +23,7 @@
 #include <QMenuBar>
 #include <QNetworkInterface>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
@@ -94,6 +98,10 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
 
     m_frmSetup = new TfrmSetup(this);
     createDecoder();
+    m_frmSetup->setExtraSerialPorts(options.extraSerialPorts);
+    m_monitorForm = new TMonitorForm(this);
+    m_aboutBox = new TAboutBox(this);
+    m_aboutBox->setAppName(QStringLiteral("Vorlak"));
 
     connect(m_machine, &Machine::longActionsEnded, this, [this] {
         // A close that came during a job or a reset sequence takes effect now.
@@ -311,7 +319,7 @@ void TfrmVorlak::showEvent(QShowEvent *event)
 
 void TfrmVorlak::FormShow()
 {
-    // Settings are read into the setup dialog and the window's placement here.
+    ReadSettingsFile();
     bool isNumber = false;
     const int port = m_frmSetup->portText().toInt(&isNumber, 10);
     m_serverSocket->setPort(isNumber ? port : 10001);
@@ -327,6 +335,12 @@ void TfrmVorlak::FormCloseQuery()
 
 void TfrmVorlak::FormClose()
 {
+    try {
+        WriteSettingsFile();
+    } catch (const std::exception &error) {
+        // Reported, and the TCP server closes all the same.
+        StandardErrorBox::show(QString::fromUtf8(error.what()));
+    }
     m_serverSocket->Close();
 }
 
@@ -359,25 +373,115 @@ bool TfrmVorlak::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TfrmVorlak::acSetupExecute()
+void TfrmVorlak::moveEvent(QMoveEvent *event)
 {
-    m_frmSetup->move(geometry().center() - m_frmSetup->rect().center());
-    m_frmSetup->exec();
+    QMainWindow::moveEvent(event);
+    // A window manager that frames the window moves it.
+    applyOuterSizeOnceFramed();
+}
+
+QString TfrmVorlak::SettingsFileName() const
+{
+    return m_dataFolder + SettingsFile::kFileName;
+}
+
+void TfrmVorlak::ReadSettingsFile()
+{
+    const QSize outer = SettingsFile::read(SettingsFileName(), *this, *m_frmSetup);
+    // Before the window manager has framed the window its outer size is its inner size; the
+    // size the file asked for is applied again once the frame is known, so the window does
+    // not grow by its frame on every run.
+    if (!windowHandle() || windowHandle()->frameMargins().isNull())
+        m_outerSizeToApply = outer;
     setStayOnTop(m_frmSetup->stayOnTop());
 }
 
-void TfrmVorlak::acInfoExecute() {}
+void TfrmVorlak::applyOuterSizeOnceFramed()
+{
+    if (!m_outerSizeToApply.isValid() || !windowHandle())
+        return;
+    const QMargins frame = windowHandle()->frameMargins();
+    if (frame.isNull())
+        return;
+    const QSize outer = m_outerSizeToApply;
+    m_outerSizeToApply = QSize();
+    FormConstrainedResize();
+    resize(outer - QSize(frame.left() + frame.right(), frame.top() + frame.bottom()));
+}
 
-void TfrmVorlak::acLogExecute() {}
+void TfrmVorlak::WriteSettingsFile()
+{
+    SettingsFile::write(SettingsFileName(), *this, *m_frmSetup);
+}
+
+void TfrmVorlak::acSetupExecute()
+{
+    // Outer frame centred on outer frame (move() places a window by its frame).
+    const QRect dialogFrame = m_frmSetup->frameGeometry();
+    m_frmSetup->move(frameGeometry().center() - (dialogFrame.center() - dialogFrame.topLeft()));
+    if (m_frmSetup->exec() == QDialog::Accepted) {
+        // A file that cannot be written ends the action here: the serial port is not touched
+        // and the stay-on-top style is not applied.
+        WriteSettingsFile();
+        // SERIAL LINK: this is the one place where the serial port takes the choice: close
+        // the port, set its device name to the list's text and, unless it is "NONE", open it
+        // and show the device name in status panel 0. Until the serial link is part of the
+        // program the choice is only kept.
+        m_serialDeviceName = m_frmSetup->serialPortName();
+    }
+    // The fonts took effect at once; the stay-on-top choice takes effect now, however the
+    // dialog was closed.
+    setStayOnTop(m_frmSetup->stayOnTop());
+}
+
+void TfrmVorlak::acInfoExecute()
+{
+    // The box must not hide behind its own main window: the main window is an ordinary window
+    // while it shows, and gets its style back afterwards, also when showing fails.
+    const bool wasOnTop = windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    setStayOnTop(false);
+    const auto restore = qScopeGuard([this, wasOnTop] { setStayOnTop(wasOnTop); });
+    m_aboutBox->setCopyright(QStringLiteral("Corvane Embosser Simulator\r"
+                                            "\u00A9 2024 Corvane Systems GmbH\r"
+                                            "All rights reserved.\r"
+                                            "\r"
+                                            "Sales and support:\r"
+                                            "Corvane Systems GmbH\r"
+                                            "Industriestra\u00DFe 12\r"
+                                            "12345 Musterstadt\r"
+                                            "Phone +49 30 5550 1234"));
+    m_aboutBox->setUrl(QStringLiteral("https://support.corvane.example/"));
+    m_aboutBox->setWarning(QStringLiteral("Warning\r"
+                                          "This program is protected by copyright law.\r"
+                                          "Copying or passing it on without permission is "
+                                          "prohibited."));
+    m_aboutBox->Execute();
+}
+
+void TfrmVorlak::acLogExecute()
+{
+    if (m_monitorForm->isMinimized())
+        m_monitorForm->showNormal();
+    else
+        m_monitorForm->show();
+    m_monitorForm->raise();
+    m_monitorForm->activateWindow();
+}
 
 void TfrmVorlak::setStayOnTop(bool onTop)
 {
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop)
         return;
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (visible)
-        show();
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (QWindow *handle = windowHandle()) {
+        // Changed on the live window: setWindowFlags() would hide and re-create it, which is
+        // not safe while it is being shown.
+        overrideWindowFlags(flags);
+        handle->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
+    }
 }
 
 void TfrmVorlak::showDisplayText(const QString &text)
@@ -406,7 +510,10 @@ void TfrmVorlak::invalidateCardView()
     cardPanel->invalidateCard();
 }
 
-void TfrmVorlak::logTraffic(int, const QString &) {}
+void TfrmVorlak::logTraffic(int direction, const QString &text)
+{
+    m_monitorForm->LogTraffic(static_cast<quint8>(direction), text);
+}
 
 QString TfrmVorlak::GetFirstLocalIPv4()
 {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <QMainWindow>
+#include <QSize>
 
 class CardPanel;
 class Machine;
@@ -15,10 +16,12 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QWidget;
+class TAboutBox;
 class TcpServerLink;
 class TfrmSetup;
 class TLCDScreen;
 class TLED;
+class TMonitorForm;
 
 // The main window: the whole visible machine, and the owner of every component.
 class TfrmVorlak : public QMainWindow, public MachinePanel
@@ -35,6 +38,17 @@ public:
     TcpServerLink &ServerSocket() { return *m_serverSocket; }
     TfrmSetup &frmSetup() { return *m_frmSetup; }
     MessageDecoder &decoder() { return *m_decoder; }
+    TMonitorForm &MonitorForm() { return *m_monitorForm; }
+    TAboutBox &AboutBox() { return *m_aboutBox; }
+
+    // The settings file: DataFolder + "Vorlak.ini". Reading applies the window's placement,
+    // the setup dialog's values and the stay-on-top style; writing fails with "In <path> kann
+    // nicht geschrieben werden".
+    QString SettingsFileName() const;
+    void ReadSettingsFile();
+    void WriteSettingsFile();
+    // The serial device last confirmed with "OK" in the setup dialog ("NONE": no serial link).
+    QString SerialDeviceName() const { return m_serialDeviceName; }
 
     // MachinePanel
     void showDisplayText(const QString &text) override;
@@ -78,6 +92,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void FormCreate(const AppOptions &options);
@@ -89,6 +104,7 @@ private:
     void acInfoExecute();
     void acLogExecute();
     void setStayOnTop(bool onTop);
+    void applyOuterSizeOnceFramed();
 
     void createDecoder();
     void buildMenu();
@@ -105,6 +121,11 @@ private:
     TcpServerLink *m_serverSocket = nullptr;
     TfrmSetup *m_frmSetup = nullptr;
     std::unique_ptr<MessageDecoder> m_decoder;
+    TMonitorForm *m_monitorForm = nullptr;
+    TAboutBox *m_aboutBox = nullptr;
+    QString m_serialDeviceName = QStringLiteral("NONE");
+    // The outer size the settings file asked for, until the window manager's frame is known.
+    QSize m_outerSizeToApply;
     bool m_shownOnce = false;
     bool m_closeHandled = false;
     bool m_closePending = false;

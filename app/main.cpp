@@ -75,14 +75,21 @@ int main(int argc, char **argv)
         QStringLiteral("Opens the test rig's control port on 127.0.0.1:N (JSON lines; 0 picks a "
                        "free port, printed on stderr). Off by default."),
         QStringLiteral("N"));
+    const QCommandLineOption serialDevice(
+        QStringLiteral("serial-device"),
+        QStringLiteral("Offers PATH in the setup dialog's serial port list besides the system's "
+                       "serial ports, for a pseudo-terminal or a socat link (may be repeated)."),
+        QStringLiteral("PATH"));
     parser.addOption(dataDir);
     parser.addOption(speed);
     parser.addOption(headless);
     parser.addOption(controlPort);
+    parser.addOption(serialDevice);
     parser.process(app);
 
     AppOptions options;
     options.dataFolder = parser.value(dataDir);
+    options.extraSerialPorts = parser.values(serialDevice);
     bool speedOk = false;
     options.speed = parser.value(speed).toDouble(&speedOk);
     if (!speedOk || !(options.speed > 0)) {

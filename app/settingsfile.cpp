@@ -1,0 +1,77 @@
+#include "settingsfile.h"
+
+#include "frmsetup.h"
+#include "inifile.h"
+#include "vorlakerror.h"
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSpinBox>
+#include <QWidget>
+
+namespace
+{
+
+const QString kForm = QStringLiteral("Form");
+const QString kSetup = QStringLiteral("Setup");
+
+// No window can be larger than all screens together (as on other desktops): a size beyond
+// that would only cost memory for pixels nobody sees.
+QSize largestWindow()
+{
+    QSize largest(0, 0);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        largest = screen->virtualGeometry().size();
+    return largest.expandedTo(QSize(4096, 4096));
+}
+
+} // namespace
+
+namespace SettingsFile
+{
+
+QSize read(const QString &path, QWidget &window, TfrmSetup &setup)
+{
+    const IniFile ini(path);
+    const QRect frame = window.frameGeometry();
+    const int top = ini.readInteger(kForm, QStringLiteral("Top"), 0);
+    const int left = ini.readInteger(kForm, QStringLiteral("Left"), 0);
+    window.move(left, top);
+    QSize outer(ini.readInteger(kForm, QStringLiteral("Width"), frame.width()),
+                ini.readInteger(kForm, QStringLiteral("Height"), frame.height()));
+    outer = outer.boundedTo(largestWindow());
+    const QSize frameExtra = frame.size() - window.size();
+    // The window's minimum size applies.
+    window.resize(outer - frameExtra);
+
+    setup.udFont0->setValue(
+        ini.readInteger(kSetup, QStringLiteral("Font0"), setup.udFont0->value()));
+    setup.udFont1->setValue(
+        ini.readInteger(kSetup, QStringLiteral("Font1"), setup.udFont1->value()));
+    setup.ePort->setText(ini.readString(kSetup, QStringLiteral("Port"), setup.ePort->text()));
+    setup.cbReverse->setChecked(
+        ini.readBool(kSetup, QStringLiteral("Reverse"), setup.cbReverse->isChecked()));
+    setup.cbStayOnTop->setChecked(
+        ini.readBool(kSetup, QStringLiteral("StayOnTop"), setup.cbStayOnTop->isChecked()));
+    return outer;
+}
+
+void write(const QString &path, const QWidget &window, const TfrmSetup &setup)
+{
+    IniFile ini(path);
+    const QRect frame = window.frameGeometry();
+    ini.writeInteger(kForm, QStringLiteral("Top"), frame.top());
+    ini.writeInteger(kForm, QStringLiteral("Left"), frame.left());
+    ini.writeInteger(kForm, QStringLiteral("Width"), frame.width());
+    ini.writeInteger(kForm, QStringLiteral("Height"), frame.height());
+    ini.writeInteger(kSetup, QStringLiteral("Font0"), setup.udFont0->value());
+    ini.writeInteger(kSetup, QStringLiteral("Font1"), setup.udFont1->value());
+    ini.writeString(kSetup, QStringLiteral("Port"), setup.ePort->text());
+    ini.writeBool(kSetup, QStringLiteral("Reverse"), setup.cbReverse->isChecked());
+    ini.writeBool(kSetup, QStringLiteral("StayOnTop"), setup.cbStayOnTop->isChecked());
+    if (!ini.save())
+        throw VorlakError(QStringLiteral("In %1 kann nicht geschrieben werden").arg(path));
+}
+
+} // namespace SettingsFile
