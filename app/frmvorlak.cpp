@@ -64,6 +64,21 @@ QWidget *whitePanel(QWidget *parent, int height)
     return panel;
 }
 
+// A menu action's handler whose failure is reported where it happens. Qt's widget and GUI
+// libraries are built without exception support: an error unwinding through QAction's
+// signal would skip their clean-ups (and leak the action's guard) before the application's
+// catch-all saw it.
+template <typename Handler> auto reported(Handler handler)
+{
+    return [handler] {
+        try {
+            handler();
+        } catch (const std::exception &error) {
+            StandardErrorBox::show(QString::fromUtf8(error.what()));
+        }
+    };
+}
+
 QString withTrailingSeparator(const QString &path)
 {
     if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
@@ -126,7 +141,8 @@ void TfrmVorlak::createDecoder()
     setup.reverse = [this] { return m_frmSetup->reverse(); };
     m_decoder = std::make_unique<MessageDecoder>(*m_machine, *cardPanel, std::move(setup));
     m_machine->setInterpreter(m_decoder.get());
-    connect(acBackGround, &QAction::triggered, cardPanel, &CardPanel::acBackGroundExecute);
+    connect(acBackGround, &QAction::triggered, cardPanel,
+            reported([this] { cardPanel->acBackGroundExecute(); }));
 }
 
 void TfrmVorlak::FormCreate(const AppOptions &options)
@@ -162,12 +178,12 @@ void TfrmVorlak::buildMenu()
     QMenu *datei = bar->addMenu(QStringLiteral("&Datei"));
     acSetup = datei->addAction(QStringLiteral("&Maschinen Parameter"));
     acSetup->setObjectName(QStringLiteral("acSetup"));
-    connect(acSetup, &QAction::triggered, this, &TfrmVorlak::acSetupExecute);
+    connect(acSetup, &QAction::triggered, this, reported([this] { acSetupExecute(); }));
     acBackGround = datei->addAction(QStringLiteral("&Hintergrundbild laden"));
     acBackGround->setObjectName(QStringLiteral("acBackGround"));
     acLog = datei->addAction(QStringLiteral("M&onitor"));
     acLog->setObjectName(QStringLiteral("acLog"));
-    connect(acLog, &QAction::triggered, this, &TfrmVorlak::acLogExecute);
+    connect(acLog, &QAction::triggered, this, reported([this] { acLogExecute(); }));
     FileExit1 = datei->addAction(QStringLiteral("&Beenden"));
     FileExit1->setObjectName(QStringLiteral("FileExit1"));
     FileExit1->setToolTip(QStringLiteral("Beenden"));
@@ -176,7 +192,7 @@ void TfrmVorlak::buildMenu()
 
     acInfo = bar->addAction(QStringLiteral("&Info"));
     acInfo->setObjectName(QStringLiteral("acInfo"));
-    connect(acInfo, &QAction::triggered, this, &TfrmVorlak::acInfoExecute);
+    connect(acInfo, &QAction::triggered, this, reported([this] { acInfoExecute(); }));
 }
 
 void TfrmVorlak::buildHeader(QWidget *parent)
