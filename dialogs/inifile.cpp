@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -111,7 +112,11 @@ void IniFile::load()
         m_unreadable = true;
         return;
     }
-    QByteArray data = file.read(kMaxFileSize + 1);
+    // Read as large as the file is (a buffer of the largest size allowed would be reserved at
+    // every read); a file that grew since it was measured is read on up to the limit.
+    QByteArray data = file.read(std::min(info.size(), kMaxFileSize) + 1);
+    if (data.size() > info.size() && data.size() <= kMaxFileSize)
+        data += file.read(kMaxFileSize + 1 - data.size());
     if (data.size() > kMaxFileSize || file.error() != QFileDevice::NoError) {
         m_unreadable = true;
         return;
