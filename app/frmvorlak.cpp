@@ -37,6 +37,7 @@ constexpr int kMenuHeight = 27;
 constexpr int kHeaderHeight = 41;
 constexpr int kBottomHeight = 67;
 constexpr int kStatusHeight = 19;
+constexpr int kStatusPanelHeight = 14; // what the status bar's layout gives its panels
 constexpr int kMinimumOuterWidth = 540;
 constexpr int kMinimumOuterHeight = 512;
 
@@ -301,7 +302,10 @@ void TfrmVorlak::buildStatusBar()
     const int widths[5] = {120, 50, 120, 120, 50};
     for (int i = 0; i < 5; ++i) {
         auto *panel = new QLabel(bar);
-        panel->setFixedWidth(widths[i]);
+        // Fixed in both directions: a new text then only repaints the panel. (A label whose
+        // size may change has the whole status bar laid out again at every text, which is
+        // every poll for panel 1.)
+        panel->setFixedSize(widths[i], kStatusPanelHeight);
         panel->setAlignment((i == 4 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         bar->addWidget(panel);
