@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <fcntl.h>
@@ -13,6 +14,16 @@ namespace
 {
 
 const QByteArray kBom("\xEF\xBB\xBF");
+
+// UTF-8 to text, keeping a U+FEFF at the start (QString::fromUtf8 drops it as a byte order
+// mark): a value that begins with it reads back as it was written. The file's own byte order
+// mark is taken off when the file is read.
+QString decodeUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
 
 bool isBlankChar(char c)
 {
@@ -44,7 +55,7 @@ bool sectionOf(const QByteArray &line, QString *name)
     qsizetype close = text.indexOf(']');
     if (close < 0)
         close = text.size();
-    *name = QString::fromUtf8(trimmedBlanks(text.mid(1, close - 1)));
+    *name = decodeUtf8(trimmedBlanks(text.mid(1, close - 1)));
     return true;
 }
 
@@ -57,7 +68,7 @@ bool keyOf(const QByteArray &line, QString *name, qsizetype *equals)
     const qsizetype at = line.indexOf('=');
     if (at < 0)
         return false;
-    *name = QString::fromUtf8(trimmedBlanks(line.left(at)));
+    *name = decodeUtf8(trimmedBlanks(line.left(at)));
     *equals = at;
     return true;
 }
@@ -213,7 +224,7 @@ QString IniFile::readString(const QString &section, const QString &key, const QS
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
         value = value.mid(1, value.size() - 2);
-    return QString::fromUtf8(value).left(maxLength);
+    return decodeUtf8(value).left(maxLength);
 }
 
 int IniFile::readInteger(const QString &section, const QString &key, int defaultValue) const

@@ -48,6 +48,7 @@ private slots:
     void saveReplacesFileWhole();
     void loneCarriageReturnAtTheEnd_data();
     void loneCarriageReturnAtTheEnd();
+    void valueThatStartsWithAByteOrderMark();
 
 private:
     QTemporaryDir m_dir;
@@ -342,6 +343,27 @@ void TestIniFile::loneCarriageReturnAtTheEnd()
     }
     QCOMPARE(readAll(path), written);
     QCOMPARE(IniFile(path).readInteger(QStringLiteral("Form"), QStringLiteral("Top"), -1), 5);
+}
+
+// U+FEFF at the start of a value is a character of the value there, not the file's byte order
+// mark: it reads back as written (found by fuzz_inifile, where a port text lost it).
+void TestIniFile::valueThatStartsWithAByteOrderMark()
+{
+    const QString path = m_dir.filePath(QStringLiteral("bom.ini"));
+    writeAll(path, QByteArray("\xEF\xBB\xBF[Setup]\nPort=\xEF\xBB\xBF"
+                              "10001\n"));
+    QCOMPARE(IniFile(path).readString(QStringLiteral("Setup"), QStringLiteral("Port"), QString()),
+             QStringLiteral("\uFEFF"
+                            "10001"));
+    const QString value = QStringLiteral("  \uFEFF x");
+    {
+        IniFile ini(path);
+        ini.writeString(QStringLiteral("Setup"), QStringLiteral("Port"), value);
+        QVERIFY(ini.save());
+    }
+    QCOMPARE(IniFile(path).readString(QStringLiteral("Setup"), QStringLiteral("Port"), QString()),
+             QStringLiteral("\uFEFF x"));
+    QVERIFY(readAll(path).startsWith("\xEF\xBB\xBF[Setup]\n"));
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)
