@@ -12,17 +12,22 @@
 #include "settingsfile.h"
 #include "standarderrorbox.h"
 #include "tcpserverlink.h"
+#include "trafficlogview.h"
+#include "vorlakerror.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QImageWriter>
 #include <QLabel>
 #include <QMenuBar>
 #include <QNetworkInterface>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -168,6 +173,15 @@ void TfrmVorlak::buildMenu()
     acLog = datei->addAction(QStringLiteral("M&onitor"));
     acLog->setObjectName(QStringLiteral("acLog"));
     connect(acLog, &QAction::triggered, this, &TfrmVorlak::acLogExecute);
+    // Beyond the machine's own menu: keep what a test or a bug report needs.
+    datei->addSeparator();
+    acSaveCard = datei->addAction(QStringLiteral("&Kartenbild speichern..."));
+    acSaveCard->setObjectName(QStringLiteral("acSaveCard"));
+    connect(acSaveCard, &QAction::triggered, this, &TfrmVorlak::acSaveCardExecute);
+    acSaveLog = datei->addAction(QStringLiteral("Monitor-&Protokoll speichern..."));
+    acSaveLog->setObjectName(QStringLiteral("acSaveLog"));
+    connect(acSaveLog, &QAction::triggered, this, &TfrmVorlak::acSaveLogExecute);
+    datei->addSeparator();
     FileExit1 = datei->addAction(QStringLiteral("&Beenden"));
     FileExit1->setObjectName(QStringLiteral("FileExit1"));
     FileExit1->setToolTip(QStringLiteral("Beenden"));
@@ -531,4 +545,43 @@ QString TfrmVorlak::GetFirstLocalIPv4()
         }
     }
     return {};
+}
+
+void TfrmVorlak::saveCardPicture(const QString &fileName)
+{
+    QImageWriter writer(fileName, "png");
+    if (!writer.write(cardPanel->cardPicture()))
+        throw VorlakError(QStringLiteral("%1: %2").arg(fileName, writer.errorString()));
+}
+
+QString TfrmVorlak::monitorTrafficText() const
+{
+    return QStringLiteral("Rx:\n%1\n\nTx:\n%2\n")
+        .arg(m_monitorForm->RxLog->text(), m_monitorForm->TxLog->text());
+}
+
+void TfrmVorlak::saveMonitorTraffic(const QString &fileName)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) ||
+        file.write(monitorTrafficText().toUtf8()) < 0 || !file.commit())
+        throw VorlakError(QStringLiteral("%1: %2").arg(fileName, file.errorString()));
+}
+
+void TfrmVorlak::acSaveCardExecute()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Kartenbild speichern"), m_dataFolder + QStringLiteral("card.png"),
+        QStringLiteral("PNG (*.png)"));
+    if (!fileName.isEmpty())
+        saveCardPicture(fileName);
+}
+
+void TfrmVorlak::acSaveLogExecute()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Monitor-Protokoll speichern"),
+        m_dataFolder + QStringLiteral("traffic.txt"), QStringLiteral("Text (*.txt)"));
+    if (!fileName.isEmpty())
+        saveMonitorTraffic(fileName);
 }

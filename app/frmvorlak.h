@@ -60,6 +60,11 @@ public:
 
     static QString GetFirstLocalIPv4();
 
+    // The card picture as PNG, and the monitor's traffic as text; both fail with a message.
+    void saveCardPicture(const QString &fileName);
+    void saveMonitorTraffic(const QString &fileName);
+    QString monitorTrafficText() const;
+
     // Components, named as the machine's layout names them.
     QWidget *paHeader = nullptr;
     QLabel *Label1 = nullptr;
@@ -81,6 +86,8 @@ public:
     QAction *acSetup = nullptr;
     QAction *acBackGround = nullptr;
     QAction *acLog = nullptr;
+    QAction *acSaveCard = nullptr;
+    QAction *acSaveLog = nullptr;
     QAction *FileExit1 = nullptr;
     QAction *acInfo = nullptr;
 
@@ -103,6 +110,8 @@ private:
     void acSetupExecute();
     void acInfoExecute();
     void acLogExecute();
+    void acSaveCardExecute();
+    void acSaveLogExecute();
     void setStayOnTop(bool onTop);
     void applyOuterSizeOnceFramed();
 

@@ -292,8 +292,8 @@ std::string formatMessage()
 {
     // 85.6 x 54.0 mm card, four fields at 5 mm line distance, pitch 14 (0.1 inch).
     std::string m = std::string("\x01") + "31\x02" + "F]00 U0 " + "  0540  0856";
-    const char *records[] = {" 0100 0050 0 14", " 0170 0050 0 14", " 0240 0050 1 14",
-                             " 0310 0050 0 14"};
+    const char *records[] = {" 0100 050 0  14", " 0170 050 0  14", " 0240 050 1  14",
+                             " 0310 050 0  14"};
     for (const char *r : records)
         m += r;
     return m + "\x03";
