@@ -109,7 +109,8 @@ public:
     void Start();
     void Terminate() { FTerminated = true; }
     bool Terminated() const { return FTerminated; }
-    bool Finished() const { return FFinished; }
+    // A thread that never started counts as finished.
+    bool Finished() const { return FFinished || !FThread.joinable(); }
     void WaitFor();
     TThreadPriority Priority() const { return FPriority; }
     void setPriority(TThreadPriority Value);
@@ -170,8 +171,9 @@ protected:
     void Execute() override;
 
 private:
-    enum Wake { wkClose, wkFlush, wkWrite, wkDevice, wkTimeout };
-    // Waits for the first of close, flush, [write] and [device writable]; timeout -1 = none.
+    enum Wake { wkClose, wkFlush, wkWrite, wkCleared, wkDevice, wkTimeout };
+    // Waits for the first of close, flush, [write], [queue cleared] and [device writable];
+    // timeout -1 = none.
     Wake WaitFirst(bool Write, int DeviceFd, int Timeout, short *DeviceEvents = nullptr);
     void AcknowledgeFlush();
     void WriteDone(qint32 Count, quint64 Generation);
@@ -184,6 +186,8 @@ private:
     TVaWaitEvent FFlushEvent;
     TVaWaitEvent FFlushDoneEvent;
     TVaWaitEvent FOverlappedEvent;
+    // Set by a purge that emptied the queue: a write waiting for the device gives up its bytes.
+    TVaWaitEvent FClearedEvent;
     bool FSync = true;
     // Bumped by every purge, so that the end of a write taken from the queue before the purge
     // does not remove bytes queued after it.

@@ -187,6 +187,7 @@ bool TVaCommWriteThread::PurgeWrite()
         std::lock_guard<TVaCriticalSection> g(FOwner->FWriteSection);
         FBuffer.Clear();
         ++FGeneration;
+        FClearedEvent.SetEvent();
     }
     std::lock_guard<std::mutex> lk(FRoomMutex);
     FRoomCond.notify_all();
@@ -196,12 +197,13 @@ bool TVaCommWriteThread::PurgeWrite()
 TVaCommWriteThread::Wake TVaCommWriteThread::WaitFirst(bool Write, int DeviceFd, int Timeout,
                                                        short *DeviceEvents)
 {
-    pollfd p[4] = {{FCloseEvent.Handle(), POLLIN, 0},
+    pollfd p[5] = {{FCloseEvent.Handle(), POLLIN, 0},
                    {FFlushEvent.Handle(), POLLIN, 0},
                    {Write ? FWriteEvent.Handle() : -1, POLLIN, 0},
+                   {DeviceFd >= 0 ? FClearedEvent.Handle() : -1, POLLIN, 0},
                    {DeviceFd, POLLOUT, 0}};
     for (;;) {
-        const int r = ::poll(p, 4, Timeout);
+        const int r = ::poll(p, 5, Timeout);
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
@@ -213,8 +215,10 @@ TVaCommWriteThread::Wake TVaCommWriteThread::WaitFirst(bool Write, int DeviceFd,
             return wkFlush;
         if (p[2].revents)
             return wkWrite;
+        if (p[3].revents)
+            return wkCleared;
         if (DeviceEvents)
-            *DeviceEvents = p[3].revents;
+            *DeviceEvents = p[4].revents;
         return wkDevice;
     }
 }
@@ -245,6 +249,7 @@ void TVaCommWriteThread::Execute()
         quint64 generation;
         {
             std::lock_guard<TVaCriticalSection> g(owner->FWriteSection);
+            FClearedEvent.ResetEvent();
             count = FBuffer.Size();
             data = FBuffer.DataPtr();
             generation = FGeneration;
