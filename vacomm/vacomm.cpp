@@ -701,6 +701,8 @@ void TVaCustomComm::StartThreads()
 {
     try {
         if (FEventMask != 0) {
+            // Before the thread starts: changes from the moment Open returns count.
+            PrimeEventSnapshots();
             FEventThread = new TVaCommEventThread(this);
             FEventThread->setPriority(FEventPriority);
             FEventThread->setSync(FSyncThreads);

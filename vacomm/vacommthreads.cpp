@@ -92,7 +92,6 @@ void TVaCommEventThread::Execute()
     // leaves waiting do not wake the thread again until more arrive.
     const int devfd = owner->FDevice->Descriptor();
     bool watching = add(devfd, EPOLLIN | EPOLLRDHUP | EPOLLET, kDevice);
-    owner->PrimeEventSnapshots();
 
     while (!Terminated()) {
         epoll_event evs[4];

@@ -237,3 +237,9 @@ QList<QString> FakeDevice::log() const
     std::lock_guard<std::mutex> lk(m_mutex);
     return m_log;
 }
+
+void FakeDevice::clearLog()
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_log.clear();
+}

@@ -46,6 +46,7 @@ public:
     TVaTermios termios() const;
     int setAttrCalls() const;
     int getAttrCalls() const;
+    void clearLog();
     QList<QString> log() const; // "dtr=1", "rts=0", "break=1", "flow=0", "flush=2", ...
 
     bool hasModemLines = true;
