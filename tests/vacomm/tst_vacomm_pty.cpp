@@ -52,6 +52,7 @@ private slots:
     void waitChar();
     void closeWithQueuedBytesAndPendingBatch();
     void closeFromInsideTheHandler();
+    void handOverInRunningAndNestedLoops();
     void otherEndClosing();
     void threadStartFailure();
 
@@ -453,6 +454,50 @@ void TestVaCommPty::closeFromInsideTheHandler()
     pty.send("x");
     QTRY_VERIFY(!comm.Active());
     QCOMPARE(calls, 1);
+}
+
+void TestVaCommPty::handOverInRunningAndNestedLoops()
+{
+    PtyPair pty;
+    TVaComm comm;
+    configureLikeVorlak(comm, pty.slavePath());
+    QEventLoop running;
+    int txEmpty = 0;
+    bool txInsideHandler = false;
+    bool inHandler = false;
+    QByteArray got;
+    comm.setOnTxEmpty([&](QObject *) {
+        ++txEmpty;
+        txInsideHandler = inHandler;
+    });
+    comm.setOnRxChar([&](QObject *, qint32) {
+        inHandler = true;
+        char c;
+        while (comm.ReadChar(c))
+            got += c;
+        // A long job that answers and keeps serving events, as an emboss job does.
+        comm.WriteText(QByteArray("ACK"));
+        QEventLoop nested;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &nested, [&] {
+            if (txEmpty > 0)
+                nested.quit();
+        });
+        poll.start(5);
+        QTimer::singleShot(3000, &nested, &QEventLoop::quit);
+        nested.exec();
+        inHandler = false;
+        running.quit();
+    });
+    comm.Open();
+    pty.send("poll");
+    QTimer::singleShot(5000, &running, &QEventLoop::quit);
+    running.exec(); // the hand-over arrives through an ordinary running loop
+    QCOMPARE(got, QByteArray("poll"));
+    QCOMPARE(txEmpty, 1);
+    QVERIFY(txInsideHandler);
+    QCOMPARE(pty.receive(3), QByteArray("ACK"));
+    comm.Close();
 }
 
 void TestVaCommPty::otherEndClosing()
