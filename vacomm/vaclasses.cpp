@@ -91,7 +91,8 @@ bool TVaEvent::IsSet() const
     return ::poll(&p, 1, 0) == 1;
 }
 
-void TVaSynchronizer::Call(const std::function<void()> &Fn, const std::atomic<bool> &Abandon)
+void TVaSynchronizer::Call(const std::function<void()> &Fn, const std::atomic<bool> &Abandon,
+                           const std::atomic<bool> *Detach)
 {
     auto req = std::make_shared<Request>();
     req->Fn = Fn;
@@ -103,7 +104,10 @@ void TVaSynchronizer::Call(const std::function<void()> &Fn, const std::atomic<bo
     QMetaObject::invokeMethod(
         FContext, [this] { RunPending(); }, Qt::QueuedConnection);
     std::unique_lock<std::mutex> lk(FMutex);
-    FCond.wait(lk, [&] { return req->Finished || (req->Started && Abandon.load()); });
+    FCond.wait(lk, [&] {
+        return req->Finished || (req->Started && Abandon.load()) ||
+               (!req->Started && Detach && Detach->load());
+    });
 }
 
 void TVaSynchronizer::Wake()

@@ -739,6 +739,9 @@ void TVaCustomComm::StopThreads()
         delete FWriteThread;
         FWriteThread = nullptr;
     }
+    // Notifications that were let go while this thread waited for room run now, before Close
+    // returns.
+    FSync.RunPending();
 }
 
 // ---------------------------------------------------------------- lines and status

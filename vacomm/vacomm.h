@@ -486,6 +486,9 @@ private:
     TVaWaitEvent FTxKick;
     std::atomic<bool> FTxPending{false};
 
+    // Set while the owner's thread waits for room in the write queue: the write thread's
+    // notifications then do not wait for that thread (which cannot run them), they run later.
+    std::atomic<bool> FWaitingForRoom{false};
     // Running WaitChar threads (the destructor waits for them).
     std::mutex FWaitMutex;
     std::condition_variable FWaitCond;

@@ -156,7 +156,14 @@ bool TVaCommWriteThread::WriteData(const char *Buf, qint32 Count)
         return FBuffer.Size();
     };
     if (qint64(queued()) + Count > size) {
-        // Wait for room until the deadline; the write thread tells when it removed bytes.
+        // Wait for room until the deadline; the write thread tells when it removed bytes. A
+        // write thread blocked in a notification for this thread is let go meanwhile.
+        owner->FWaitingForRoom = true;
+        owner->FSync.Wake();
+        struct Reset {
+            std::atomic<bool> &flag;
+            ~Reset() { flag = false; }
+        } reset{owner->FWaitingForRoom};
         const quint32 start = VaTickCount();
         const quint32 timeout = quint32(owner->FBuffers->WriteTimeout());
         for (;;) {
@@ -325,7 +332,8 @@ void TVaCommWriteThread::NotifyTxEmpty()
 {
     TVaCustomComm *owner = FOwner;
     if (FSync)
-        owner->FSync.Call([owner] { owner->DispatchEvents(EV_TXEMPTY); }, TerminatedFlag());
+        owner->FSync.Call([owner] { owner->DispatchEvents(EV_TXEMPTY); }, TerminatedFlag(),
+                          &owner->FWaitingForRoom);
     else
         owner->DispatchEvents(EV_TXEMPTY);
 }
@@ -334,7 +342,8 @@ void TVaCommWriteThread::NotifyWriteError()
 {
     TVaCustomComm *owner = FOwner;
     if (FSync)
-        owner->FSync.Call([owner] { owner->DispatchEvents(EV_ERR); }, TerminatedFlag());
+        owner->FSync.Call([owner] { owner->DispatchEvents(EV_ERR); }, TerminatedFlag(),
+                          &owner->FWaitingForRoom);
     else
         owner->DispatchEvents(EV_ERR);
 }
