@@ -1186,6 +1186,7 @@ bool TVaCustomComm::WaitChar(quint32 TimeOut)
     if (t->WaitEnd(TimeOut))
         return true;
     t->setDone(true);
+    t->WaitEnd(0xFFFFFFFFu); // it ends at once; then nothing of it outlives this call
     return false;
 }
 

@@ -424,7 +424,7 @@ private:
 
     // Device and engine state.
     std::unique_ptr<TVaDevice> FDevice;
-    bool FActive = false;
+    std::atomic<bool> FActive{false};
     TVaCriticalSection FWriteSection;
     TVaCriticalSection FGlobalSection;
     TVaCommProp FProperties{};

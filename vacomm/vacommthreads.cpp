@@ -376,26 +376,31 @@ void TWaitThread::Start()
 
 void TWaitThread::Execute()
 {
-    // Instead of asking the driver again and again, sleep on the descriptor between looks.
-    const int fd = FComm->Handle();
+    // WaitChar blocks the owner's thread until this thread has ended, so the device stays as
+    // it is meanwhile. The queue is read directly (not through the status read, which would
+    // take the port's lock and the pending error flags), and between looks the thread sleeps
+    // on the descriptor instead of asking again and again.
+    TVaDevice *device = FComm->FDevice.get();
+    const bool open = FComm->Active();
+    const int fd = open ? device->Descriptor() : -1;
     bool useDevice = fd >= 0;
+    auto waiting = [&] {
+        int n = 0;
+        return open && device->InQueue(n) == 0 && n > 0;
+    };
     while (!FDone) {
-        try {
-            if (FComm->ReadBufUsed() > 0)
-                return;
-        } catch (...) {
-            useDevice = false;
-        }
+        if (waiting())
+            return;
         pollfd p[2] = {{FDoneEvent.Handle(), POLLIN, 0}, {useDevice ? fd : -1, POLLIN, 0}};
         int r;
         do
-            r = ::poll(p, 2, useDevice ? -1 : (fd >= 0 ? 20 : -1));
+            r = ::poll(p, 2, useDevice || !open ? -1 : 20);
         while (r < 0 && errno == EINTR);
         if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))
             useDevice = false;
-        else if (p[1].revents & POLLIN)
-            // Readable but possibly nothing counted yet (or a fake device's signal): if the next
-            // look finds nothing, fall back to short sleeps instead of spinning on it.
-            useDevice = FComm->ReadBufUsed() > 0 ? useDevice : false;
+        else if ((p[1].revents & POLLIN) && !waiting())
+            // Readable with nothing counted (a fake device's signal): short sleeps from now on
+            // rather than spinning on a descriptor that stays readable.
+            useDevice = false;
     }
 }
