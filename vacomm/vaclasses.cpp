@@ -1,6 +1,5 @@
 #include "vaclasses.h"
 
-#include <QMetaObject>
 #include <QtDebug>
 
 #include <cerrno>
@@ -101,13 +100,37 @@ void TVaSynchronizer::Call(const std::function<void()> &Fn, const std::atomic<bo
         FQueue.push_back(req);
     }
     FCond.notify_all();
-    QMetaObject::invokeMethod(
-        FContext, [this] { RunPending(); }, Qt::QueuedConnection);
+    const quint64 one = 1;
+    [[maybe_unused]] ssize_t w = ::write(FWakeFd, &one, sizeof one);
     std::unique_lock<std::mutex> lk(FMutex);
     FCond.wait(lk, [&] {
         return req->Finished || (req->Started && Abandon.load()) ||
                (!req->Started && Detach && Detach->load());
     });
+}
+
+TVaSynchronizer::TVaSynchronizer() : FWakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+    if (FWakeFd < 0)
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+void TVaSynchronizer::Prepare()
+{
+    if (FNotifier)
+        return;
+    FNotifier = std::make_unique<QSocketNotifier>(FWakeFd, QSocketNotifier::Read);
+    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] {
+        quint64 v;
+        [[maybe_unused]] ssize_t r = ::read(FWakeFd, &v, sizeof v);
+        RunPending();
+    });
+}
+
+TVaSynchronizer::~TVaSynchronizer()
+{
+    FNotifier.reset();
+    ::close(FWakeFd);
 }
 
 void TVaSynchronizer::Wake()

@@ -6,6 +6,7 @@
 // routing and its message formatting.
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QVariant>
 
@@ -115,7 +116,13 @@ private:
 class TVaSynchronizer
 {
 public:
-    explicit TVaSynchronizer(QObject *Context) : FContext(Context) {}
+    TVaSynchronizer();
+    // On the owner's thread before the first worker starts: the calls will run on this thread
+    // (it needs a Qt event dispatcher, as the main thread and every QThread have).
+    void Prepare();
+    ~TVaSynchronizer();
+    TVaSynchronizer(const TVaSynchronizer &) = delete;
+    TVaSynchronizer &operator=(const TVaSynchronizer &) = delete;
 
     // Worker side. Returns when Fn has run, or when Abandon is set while Fn is already running
     // on the owner's thread (an owner that closes the port from inside the call must not wait
@@ -137,7 +144,10 @@ private:
         bool Started = false;
         bool Finished = false;
     };
-    QObject *FContext;
+    // Workers wake the owner's thread through an eventfd watched by a socket notifier: one
+    // wake-up however many calls wait, and all data passes through FMutex.
+    int FWakeFd = -1;
+    std::unique_ptr<QSocketNotifier> FNotifier;
     std::mutex FMutex;
     std::condition_variable FCond;
     std::deque<std::shared_ptr<Request>> FQueue;

@@ -165,7 +165,7 @@ void TVaDispatcher::SetDTRState(bool Value)
 // ---------------------------------------------------------------- the port
 
 TVaCustomComm::TVaCustomComm(QObject *AOwner)
-    : TVaComponent(AOwner), FSync(this), FDeviceName(QStringLiteral("COM%d")),
+    : TVaComponent(AOwner), FDeviceName(QStringLiteral("COM%d")),
       FMonitorEvents(vaEvent(ceError) | vaEvent(ceRxChar) | vaEvent(ceTxEmpty)),
       FBuffers(new TVaBuffers), FFlowControl(new TVaFlowControl), FEventChars(new TVaEventChars),
       FSettingsStore(new TSettingsStore)
@@ -699,6 +699,7 @@ void TVaCustomComm::Loaded()
 
 void TVaCustomComm::StartThreads()
 {
+    FSync.Prepare();
     try {
         if (FEventMask != 0) {
             // Before the thread starts: changes from the moment Open returns count.

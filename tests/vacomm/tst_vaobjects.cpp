@@ -188,8 +188,8 @@ void TestVaObjects::synchronizerServesNestedLoops()
 {
     // A worker's call runs on this thread while a handler pumps events in a nested loop, and
     // WaitUntil runs calls that wait while it waits itself.
-    QObject context;
-    TVaSynchronizer sync(&context);
+    TVaSynchronizer sync;
+    sync.Prepare();
     std::atomic<bool> abandon{false};
     std::atomic<bool> second{false};
     std::atomic<int> ran{0};
