@@ -186,11 +186,6 @@ TVaCustomComm::~TVaCustomComm()
     }
     if (FActive)
         DestroyHandle();
-    {
-        // WaitChar threads that timed out may still be finishing their last look.
-        std::unique_lock<std::mutex> lk(FWaitMutex);
-        FWaitCond.wait(lk, [this] { return FWaitThreads == 0; });
-    }
     RemoveAllClients();
 }
 
@@ -1182,12 +1177,12 @@ qint32 TVaCustomComm::UARTWriteBufUsed()
 
 bool TVaCustomComm::WaitChar(quint32 TimeOut)
 {
-    auto t = std::make_shared<TWaitThread>(this);
-    t->Start();
-    if (t->WaitEnd(TimeOut))
+    TWaitThread t(this);
+    t.Start();
+    if (t.WaitEnd(TimeOut))
         return true;
-    t->setDone(true);
-    t->WaitEnd(0xFFFFFFFFu); // it ends at once; then nothing of it outlives this call
+    // Told to stop, it ends at once; its destructor joins it, so nothing of it outlives this.
+    t.setDone(true);
     return false;
 }
 

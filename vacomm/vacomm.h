@@ -196,15 +196,15 @@ private:
     std::condition_variable FRoomCond;
 };
 
-// The wait thread of WaitChar.
-class TWaitThread : public std::enable_shared_from_this<TWaitThread>
+// The wait thread of WaitChar: ends when a byte is waiting or when Done is set.
+class TWaitThread
 {
 public:
     explicit TWaitThread(TVaCustomComm *Comm) : FComm(Comm) {}
+    ~TWaitThread();
     TVaCustomComm *Comm() const { return FComm; }
     bool Done() const { return FDone; }
     void setDone(bool Value);
-    // Starts the thread; it keeps itself alive until it ends.
     void Start();
     // Waits up to Timeout ms for the end; true when it ended.
     bool WaitEnd(quint32 Timeout) { return FEndEvent.WaitFor(Timeout) == wrSignaled; }
@@ -215,6 +215,7 @@ private:
     std::atomic<bool> FDone{false};
     TVaWaitEvent FDoneEvent;
     TVaWaitEvent FEndEvent;
+    std::thread FThread;
 };
 
 class TVaCustomComm : public TVaComponent
@@ -489,10 +490,6 @@ private:
     // Set while the owner's thread waits for room in the write queue: the write thread's
     // notifications then do not wait for that thread (which cannot run them), they run later.
     std::atomic<bool> FWaitingForRoom{false};
-    // Running WaitChar threads (the destructor waits for them).
-    std::mutex FWaitMutex;
-    std::condition_variable FWaitCond;
-    int FWaitThreads = 0;
 };
 
 // Publishes the settings; nothing else.

@@ -357,21 +357,19 @@ void TWaitThread::setDone(bool Value)
         FDoneEvent.SetEvent();
 }
 
+TWaitThread::~TWaitThread()
+{
+    setDone(true);
+    if (FThread.joinable())
+        FThread.join();
+}
+
 void TWaitThread::Start()
 {
-    {
-        std::lock_guard<std::mutex> lk(FComm->FWaitMutex);
-        ++FComm->FWaitThreads;
-    }
-    std::shared_ptr<TWaitThread> self = shared_from_this();
-    std::thread([self] {
-        self->Execute();
-        TVaCustomComm *comm = self->FComm;
-        self->FEndEvent.SetEvent();
-        std::lock_guard<std::mutex> lk(comm->FWaitMutex);
-        --comm->FWaitThreads;
-        comm->FWaitCond.notify_all();
-    }).detach();
+    FThread = std::thread([this] {
+        Execute();
+        FEndEvent.SetEvent();
+    });
 }
 
 void TWaitThread::Execute()
