@@ -73,6 +73,7 @@ private slots:
     void dispatchers();
     void handlerExceptionsAndUnsyncedThreads();
     void writeFailureIsRetried();
+    void deviceGoneWhileWriting();
     void directWrite();
 
 private:
@@ -593,6 +594,27 @@ void TestVaCommFake::writeFailureIsRetried()
     // Two error reports, then the transmit-empty report.
     QTRY_COMPARE(user->events, (QList<quint32>{EV_ERR, EV_ERR, EV_TXEMPTY}));
     p.comm.Close();
+}
+
+void TestVaCommFake::deviceGoneWhileWriting()
+{
+    // An unplugged adapter: writes fail with EIO before anything else noticed.
+    FakePort p;
+    QList<qint32> errors;
+    p.comm.setOnError([&](QObject *, qint32 e) { errors << e; });
+    p.comm.Open();
+    p.dev->setWriteErrors(EIO, 1000000);
+    QVERIFY(p.comm.WriteText(QByteArray("lost")));
+    QTRY_COMPARE(errors, QList<qint32>{qint32(CE_IOE)});
+    QVERIFY(p.comm.DeviceLost());
+    QTest::qWait(100);
+    QCOMPARE(errors.size(), 1); // no retry loop, no second report
+    QCOMPARE(p.comm.WriteBufUsed(), 4);
+    QCOMPARE(p.dev->written(), QByteArray());
+    p.comm.PurgeWrite();
+    QCOMPARE(p.comm.WriteBufUsed(), 0);
+    p.comm.Close();
+    QVERIFY(!p.comm.Active());
 }
 
 void TestVaCommFake::directWrite()
