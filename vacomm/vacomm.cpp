@@ -670,11 +670,13 @@ void TVaCustomComm::Close()
     if (!Active() || FClosing)
         return;
     FClosing = true;
+    // The wait for the threads does not hold the read/status lock: without SyncThreads a
+    // handler runs on the event thread and reads under that lock, and would never end.
+    StopThreads();
     {
         std::lock_guard<TVaCriticalSection> g(FGlobalSection);
-        StopThreads();
+        DestroyHandle();
     }
-    DestroyHandle();
     FClosing = false;
     DoClose();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

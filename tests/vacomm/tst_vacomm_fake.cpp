@@ -577,7 +577,22 @@ void TestVaCommFake::handlerExceptionsAndUnsyncedThreads()
     q.dev->receive("abc");
     QTRY_COMPARE(count.load(), 3);
     QVERIFY(onOtherThread);
+
+    // Close while such a handler is still about to read: both finish.
+    std::atomic<bool> inHandler{false};
+    std::atomic<int> read{0};
+    q.comm.setOnRxChar([&](QObject *, qint32) {
+        inHandler = true;
+        QThread::msleep(100);
+        char c;
+        while (q.comm.ReadChar(c))
+            ++read;
+    });
+    q.dev->receive("d");
+    QTRY_VERIFY(inHandler.load());
     q.comm.Close();
+    QVERIFY(!q.comm.Active());
+    QCOMPARE(read.load(), 4);
 }
 
 void TestVaCommFake::writeFailureIsRetried()
