@@ -90,8 +90,7 @@ bool TVaEvent::IsSet() const
     return ::poll(&p, 1, 0) == 1;
 }
 
-void TVaSynchronizer::Call(const std::function<void()> &Fn, const std::atomic<bool> &Abandon,
-                           const std::atomic<bool> *Detach)
+void TVaSynchronizer::Call(const std::function<void()> &Fn, const std::atomic<bool> &Abandon)
 {
     auto req = std::make_shared<Request>();
     req->Fn = Fn;
@@ -103,10 +102,20 @@ void TVaSynchronizer::Call(const std::function<void()> &Fn, const std::atomic<bo
     const quint64 one = 1;
     [[maybe_unused]] ssize_t w = ::write(FWakeFd, &one, sizeof one);
     std::unique_lock<std::mutex> lk(FMutex);
-    FCond.wait(lk, [&] {
-        return req->Finished || (req->Started && Abandon.load()) ||
-               (!req->Started && Detach && Detach->load());
-    });
+    FCond.wait(lk, [&] { return req->Finished || (req->Started && Abandon.load()); });
+}
+
+void TVaSynchronizer::Post(const std::function<void()> &Fn)
+{
+    auto req = std::make_shared<Request>();
+    req->Fn = Fn;
+    {
+        std::lock_guard<std::mutex> lk(FMutex);
+        FQueue.push_back(req);
+    }
+    FCond.notify_all();
+    const quint64 one = 1;
+    [[maybe_unused]] ssize_t w = ::write(FWakeFd, &one, sizeof one);
 }
 
 TVaSynchronizer::TVaSynchronizer() : FWakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))

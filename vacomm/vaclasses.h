@@ -126,11 +126,10 @@ public:
 
     // Worker side. Returns when Fn has run, or when Abandon is set while Fn is already running
     // on the owner's thread (an owner that closes the port from inside the call must not wait
-    // for the caller that waits for it), or - for a notification that may come late - when
-    // Detach is set before Fn started (Fn then stays queued and runs later). Wake() must follow
-    // every change of Abandon or Detach.
-    void Call(const std::function<void()> &Fn, const std::atomic<bool> &Abandon,
-              const std::atomic<bool> *Detach = nullptr);
+    // for the caller that waits for it). Wake() must follow every change of Abandon.
+    void Call(const std::function<void()> &Fn, const std::atomic<bool> &Abandon);
+    // Worker side: queues Fn to run on the owner's thread and returns at once.
+    void Post(const std::function<void()> &Fn);
     void Wake();
 
     // Owner side: runs the posted calls that wait; true when one ran.

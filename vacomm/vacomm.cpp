@@ -737,8 +737,7 @@ void TVaCustomComm::StopThreads()
         delete FWriteThread;
         FWriteThread = nullptr;
     }
-    // Notifications that were let go while this thread waited for room run now, before Close
-    // returns.
+    // Reports the write thread queued and nobody ran yet run now, before Close returns.
     FSync.RunPending();
 }
 

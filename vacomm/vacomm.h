@@ -487,9 +487,10 @@ private:
     TVaWaitEvent FTxKick;
     std::atomic<bool> FTxPending{false};
 
-    // Set while the owner's thread waits for room in the write queue: the write thread's
-    // notifications then do not wait for that thread (which cannot run them), they run later.
-    std::atomic<bool> FWaitingForRoom{false};
+    // A write-thread notification is queued for the owner's thread and not yet run: another
+    // one of the same kind is not queued again.
+    std::atomic<bool> FTxEmptyPosted{false};
+    std::atomic<bool> FWriteErrorPosted{false};
 };
 
 // Publishes the settings; nothing else.

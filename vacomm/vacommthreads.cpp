@@ -156,14 +156,7 @@ bool TVaCommWriteThread::WriteData(const char *Buf, qint32 Count)
         return FBuffer.Size();
     };
     if (qint64(queued()) + Count > size) {
-        // Wait for room until the deadline; the write thread tells when it removed bytes. A
-        // write thread blocked in a notification for this thread is let go meanwhile.
-        owner->FWaitingForRoom = true;
-        owner->FSync.Wake();
-        struct Reset {
-            std::atomic<bool> &flag;
-            ~Reset() { flag = false; }
-        } reset{owner->FWaitingForRoom};
+        // Wait for room until the deadline; the write thread tells when it removed bytes.
         const quint32 start = VaTickCount();
         const quint32 timeout = quint32(owner->FBuffers->WriteTimeout());
         for (;;) {
@@ -328,24 +321,37 @@ void TVaCommWriteThread::WriteDone(qint32 Count, quint64 Generation)
         NotifyTxEmpty();
 }
 
+// The write thread's reports are queued for the owner's thread without waiting for it, so that
+// bytes queued meanwhile leave while that thread is busy; a report already waiting is not
+// queued twice.
 void TVaCommWriteThread::NotifyTxEmpty()
 {
     TVaCustomComm *owner = FOwner;
-    if (FSync)
-        owner->FSync.Call([owner] { owner->DispatchEvents(EV_TXEMPTY); }, TerminatedFlag(),
-                          &owner->FWaitingForRoom);
-    else
+    if (!FSync) {
         owner->DispatchEvents(EV_TXEMPTY);
+        return;
+    }
+    if (owner->FTxEmptyPosted.exchange(true))
+        return;
+    owner->FSync.Post([owner] {
+        owner->FTxEmptyPosted = false;
+        owner->DispatchEvents(EV_TXEMPTY);
+    });
 }
 
 void TVaCommWriteThread::NotifyWriteError()
 {
     TVaCustomComm *owner = FOwner;
-    if (FSync)
-        owner->FSync.Call([owner] { owner->DispatchEvents(EV_ERR); }, TerminatedFlag(),
-                          &owner->FWaitingForRoom);
-    else
+    if (!FSync) {
         owner->DispatchEvents(EV_ERR);
+        return;
+    }
+    if (owner->FWriteErrorPosted.exchange(true))
+        return;
+    owner->FSync.Post([owner] {
+        owner->FWriteErrorPosted = false;
+        owner->DispatchEvents(EV_ERR);
+    });
 }
 
 // ---------------------------------------------------------------- WaitChar's thread

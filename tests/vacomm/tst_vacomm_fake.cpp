@@ -606,8 +606,11 @@ void TestVaCommFake::writeFailureIsRetried()
     p.dev->setWriteErrors(ENOSPC, 2);
     QVERIFY(p.comm.WriteText(QByteArray("reply")));
     QTRY_COMPARE(p.dev->written(), QByteArray("reply"));
-    // Two error reports, then the transmit-empty report.
-    QTRY_COMPARE(user->events, (QList<quint32>{EV_ERR, EV_ERR, EV_TXEMPTY}));
+    // Error reports (one per failure unless one is still waiting to run), then the
+    // transmit-empty report.
+    QTRY_VERIFY(!user->events.isEmpty() && user->events.last() == EV_TXEMPTY);
+    QVERIFY(user->events.size() >= 2 && user->events.size() <= 3);
+    QCOMPARE(user->events.first(), quint32(EV_ERR));
     p.comm.Close();
 }
 

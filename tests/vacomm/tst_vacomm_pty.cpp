@@ -326,6 +326,17 @@ void TestVaCommPty::writeTextAndTxEmpty()
     QTRY_COMPARE(txEmpty, before + 1);
     QVERIFY(comm.WriteChar('z'));
     QCOMPARE(pty.receive(1), QByteArray("z"));
+
+    // While this thread serves no events, a reply queued after the queue ran empty still
+    // leaves: the write thread does not wait for its transmit-empty report to be run.
+    txEmpty = 0;
+    QVERIFY(comm.WriteText(QByteArray("one")));
+    QCOMPARE(pty.receive(3), QByteArray("one"));
+    QThread::msleep(20);
+    QVERIFY(comm.WriteText(QByteArray("two")));
+    QCOMPARE(pty.receive(3), QByteArray("two"));
+    QCOMPARE(txEmpty, 0);
+    QTRY_VERIFY(txEmpty >= 1);
     comm.Close();
 }
 
