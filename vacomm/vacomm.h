@@ -7,10 +7,11 @@
 // setters. While the port is open, changes of the line settings reach the device at once.
 //
 // Events are std::function callbacks (setOnRxChar(...), ...). With SyncThreads on (the default)
-// they run on the thread that owns the component (its QObject thread, normally the GUI thread):
-// the background thread hands each batch over and waits until the handlers have returned. The
-// owner's thread runs such hand-overs whenever it processes Qt events (nested loops too) and
-// while Close waits for the threads, so a handler may run inside another handler's event loop.
+// they run on the thread that opened the port (normally the GUI thread): the event thread hands
+// each batch over and waits until the handlers have returned; the write thread queues its
+// reports (OnTxEmpty, write errors) without waiting. The owner's thread runs them whenever it
+// processes Qt events (nested loops too) and while Close waits for the threads, so a handler
+// may run inside another handler's event loop. Without SyncThreads they run on the threads.
 // Exceptions thrown by handlers go to the exception handler set with VaSetExceptionHandler.
 //
 // Errors are EVaCommError exceptions (std::runtime_error, UTF-8 what()).
