@@ -316,6 +316,18 @@ QJsonObject ControlServer::handle(const QJsonObject &request, QTcpSocket *client
         m_window.ServerSocket().dropConnections();
         return ok({{QStringLiteral("closed"), count}});
     }
+    if (command == QLatin1String("serial_port")) {
+        // What the setup dialog's "OK" does with its serial port list, for rigs without a screen.
+        const QString device = request.value(QStringLiteral("device")).toString();
+        if (device.isEmpty())
+            return error(QStringLiteral("serial_port: needs device (a path, or NONE)"));
+        try {
+            m_window.chooseSerialPort(device);
+        } catch (const std::exception &e) {
+            return error(QString::fromUtf8(e.what()));
+        }
+        return ok({{QStringLiteral("device"), device}});
+    }
     if (command == QLatin1String("glyphs"))
         return glyphsObject();
     if (command == QLatin1String("save_card")) {

@@ -9,10 +9,12 @@
 #include "messagedecoder.h"
 #include "monitorform.h"
 #include "qtsoundplayer.h"
+#include "seriallink.h"
 #include "settingsfile.h"
 #include "standarderrorbox.h"
 #include "tcpserverlink.h"
 #include "trafficlogview.h"
+#include "vacomm.h"
 #include "vorlakerror.h"
 
 #include <QCheckBox>
@@ -118,6 +120,8 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
 TfrmVorlak::~TfrmVorlak()
 {
     // The links refer to the machine: they go first (children die in creation order).
+    delete m_serialLink;
+    m_serialLink = nullptr;
     delete m_serverSocket;
     m_serverSocket = nullptr;
 }
@@ -154,6 +158,7 @@ void TfrmVorlak::FormCreate(const AppOptions &options)
     m_machine = new Machine(*this, *sound, m_programFolder, this);
     m_machine->clock().setSpeed(options.speed);
     m_serverSocket = new TcpServerLink(*m_machine, this);
+    m_serialLink = new SerialLink(*m_machine, this);
 }
 
 void TfrmVorlak::buildMenu()
@@ -437,11 +442,7 @@ void TfrmVorlak::acSetupExecute()
         // A file that cannot be written ends the action here: the serial port is not touched
         // and the stay-on-top style is not applied.
         WriteSettingsFile();
-        // SERIAL LINK: this is the one place where the serial port takes the choice: close
-        // the port, set its device name to the list's text and, unless it is "NONE", open it
-        // and show the device name in status panel 0. Until the serial link is part of the
-        // program the choice is only kept.
-        m_serialDeviceName = m_frmSetup->serialPortName();
+        chooseSerialPort(m_frmSetup->serialPortName());
     }
     // The fonts took effect at once; the stay-on-top choice takes effect now, however the
     // dialog was closed.
@@ -545,6 +546,16 @@ QString TfrmVorlak::GetFirstLocalIPv4()
         }
     }
     return {};
+}
+
+void TfrmVorlak::chooseSerialPort(const QString &deviceName)
+{
+    // Closed, renamed, and opened unless "NONE". An open failure raises the component's
+    // message; panel 0 keeps its text.
+    m_serialDeviceName = deviceName;
+    m_serialLink->choosePort(deviceName);
+    if (deviceName != QLatin1String("NONE"))
+        setStatusPanelText(0, m_serialLink->VaComm().DeviceName());
 }
 
 void TfrmVorlak::saveCardPicture(const QString &fileName)

@@ -17,6 +17,7 @@ class QLabel;
 class QPushButton;
 class QWidget;
 class TAboutBox;
+class SerialLink;
 class TcpServerLink;
 class TfrmSetup;
 class TLCDScreen;
@@ -36,6 +37,7 @@ public:
 
     Machine &machine() { return *m_machine; }
     TcpServerLink &ServerSocket() { return *m_serverSocket; }
+    SerialLink &serialLink() { return *m_serialLink; }
     TfrmSetup &frmSetup() { return *m_frmSetup; }
     MessageDecoder &decoder() { return *m_decoder; }
     TMonitorForm &MonitorForm() { return *m_monitorForm; }
@@ -59,6 +61,9 @@ public:
     void logTraffic(int direction, const QString &text) override;
 
     static QString GetFirstLocalIPv4();
+
+    // The serial link takes a device, as after the setup dialog's "OK".
+    void chooseSerialPort(const QString &deviceName);
 
     // The card picture as PNG, and the monitor's traffic as text; both fail with a message.
     void saveCardPicture(const QString &fileName);
@@ -128,6 +133,7 @@ private:
     std::unique_ptr<SoundPlayer> m_ownSound;
     Machine *m_machine = nullptr;
     TcpServerLink *m_serverSocket = nullptr;
+    SerialLink *m_serialLink = nullptr;
     TfrmSetup *m_frmSetup = nullptr;
     std::unique_ptr<MessageDecoder> m_decoder;
     TMonitorForm *m_monitorForm = nullptr;
