@@ -17,6 +17,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <iterator>
 
 namespace
@@ -151,6 +152,11 @@ bool ControlServer::machineIdle() const
 
 void ControlServer::checkWaits()
 {
+    // Called at the end of every dispatch, so every poll: nothing to do unless someone waits.
+    const bool anyoneWaits = std::any_of(m_clients.cbegin(), m_clients.cend(),
+                                         [](const Client &client) { return client.waitTimer; });
+    if (!anyoneWaits)
+        return;
     // Runs when the outermost job or sequence has returned; the answer goes out once the
     // event loop is back at the top, so the state read is final.
     QTimer::singleShot(0, this, [this] {

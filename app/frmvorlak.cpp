@@ -44,6 +44,7 @@ constexpr int kMenuHeight = 27;
 constexpr int kHeaderHeight = 41;
 constexpr int kBottomHeight = 67;
 constexpr int kStatusHeight = 19;
+constexpr int kStatusPanelHeight = 14; // what the status bar's layout gives its panels
 constexpr int kMinimumOuterWidth = 540;
 constexpr int kMinimumOuterHeight = 512;
 
@@ -69,6 +70,21 @@ QWidget *whitePanel(QWidget *parent, int height)
     palette.setColor(QPalette::Window, Qt::white);
     panel->setPalette(palette);
     return panel;
+}
+
+// A menu action's handler whose failure is reported where it happens. Qt's widget and GUI
+// libraries are built without exception support: an error unwinding through QAction's
+// signal would skip their clean-ups (and leak the action's guard) before the application's
+// catch-all saw it.
+template <typename Handler> auto reported(Handler handler)
+{
+    return [handler] {
+        try {
+            handler();
+        } catch (const std::exception &error) {
+            StandardErrorBox::show(QString::fromUtf8(error.what()));
+        }
+    };
 }
 
 QString withTrailingSeparator(const QString &path)
@@ -135,7 +151,8 @@ void TfrmVorlak::createDecoder()
     setup.reverse = [this] { return m_frmSetup->reverse(); };
     m_decoder = std::make_unique<MessageDecoder>(*m_machine, *cardPanel, std::move(setup));
     m_machine->setInterpreter(m_decoder.get());
-    connect(acBackGround, &QAction::triggered, cardPanel, &CardPanel::acBackGroundExecute);
+    connect(acBackGround, &QAction::triggered, cardPanel,
+            reported([this] { cardPanel->acBackGroundExecute(); }));
 }
 
 void TfrmVorlak::FormCreate(const AppOptions &options)
@@ -172,20 +189,20 @@ void TfrmVorlak::buildMenu()
     QMenu *datei = bar->addMenu(QStringLiteral("&Datei"));
     acSetup = datei->addAction(QStringLiteral("&Maschinen Parameter"));
     acSetup->setObjectName(QStringLiteral("acSetup"));
-    connect(acSetup, &QAction::triggered, this, &TfrmVorlak::acSetupExecute);
+    connect(acSetup, &QAction::triggered, this, reported([this] { acSetupExecute(); }));
     acBackGround = datei->addAction(QStringLiteral("&Hintergrundbild laden"));
     acBackGround->setObjectName(QStringLiteral("acBackGround"));
     acLog = datei->addAction(QStringLiteral("M&onitor"));
     acLog->setObjectName(QStringLiteral("acLog"));
-    connect(acLog, &QAction::triggered, this, &TfrmVorlak::acLogExecute);
+    connect(acLog, &QAction::triggered, this, reported([this] { acLogExecute(); }));
     // Beyond the machine's own menu: keep what a test or a bug report needs.
     datei->addSeparator();
     acSaveCard = datei->addAction(QStringLiteral("&Kartenbild speichern..."));
     acSaveCard->setObjectName(QStringLiteral("acSaveCard"));
-    connect(acSaveCard, &QAction::triggered, this, &TfrmVorlak::acSaveCardExecute);
+    connect(acSaveCard, &QAction::triggered, this, reported([this] { acSaveCardExecute(); }));
     acSaveLog = datei->addAction(QStringLiteral("Monitor-&Protokoll speichern..."));
     acSaveLog->setObjectName(QStringLiteral("acSaveLog"));
-    connect(acSaveLog, &QAction::triggered, this, &TfrmVorlak::acSaveLogExecute);
+    connect(acSaveLog, &QAction::triggered, this, reported([this] { acSaveLogExecute(); }));
     datei->addSeparator();
     FileExit1 = datei->addAction(QStringLiteral("&Beenden"));
     FileExit1->setObjectName(QStringLiteral("FileExit1"));
@@ -195,7 +212,7 @@ void TfrmVorlak::buildMenu()
 
     acInfo = bar->addAction(QStringLiteral("&Info"));
     acInfo->setObjectName(QStringLiteral("acInfo"));
-    connect(acInfo, &QAction::triggered, this, &TfrmVorlak::acInfoExecute);
+    connect(acInfo, &QAction::triggered, this, reported([this] { acInfoExecute(); }));
 }
 
 void TfrmVorlak::buildHeader(QWidget *parent)
@@ -304,7 +321,10 @@ void TfrmVorlak::buildStatusBar()
     const int widths[5] = {120, 50, 120, 120, 50};
     for (int i = 0; i < 5; ++i) {
         auto *panel = new QLabel(bar);
-        panel->setFixedWidth(widths[i]);
+        // Fixed in both directions: a new text then only repaints the panel. (A label whose
+        // size may change has the whole status bar laid out again at every text, which is
+        // every poll for panel 1.)
+        panel->setFixedSize(widths[i], kStatusPanelHeight);
         panel->setAlignment((i == 4 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         bar->addWidget(panel);

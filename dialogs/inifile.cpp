@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -111,7 +112,11 @@ void IniFile::load()
         m_unreadable = true;
         return;
     }
-    QByteArray data = file.read(kMaxFileSize + 1);
+    // Read as large as the file is (a buffer of the largest size allowed would be reserved at
+    // every read); a file that grew since it was measured is read on up to the limit.
+    QByteArray data = file.read(std::min(info.size(), kMaxFileSize) + 1);
+    if (data.size() > info.size() && data.size() <= kMaxFileSize)
+        data += file.read(kMaxFileSize + 1 - data.size());
     if (data.size() > kMaxFileSize || file.error() != QFileDevice::NoError) {
         m_unreadable = true;
         return;
@@ -124,7 +129,16 @@ void IniFile::load()
     while (start < data.size()) {
         const qsizetype newline = data.indexOf('\n', start);
         if (newline < 0) {
-            m_lines.push_back({data.mid(start), QByteArray()});
+            // A last line that ends with a lone CR: the CR is its line end, as it would be
+            // once a line is written after it (CR LF). Otherwise the same line would read as
+            // another section or key before and after a save.
+            QByteArray text = data.mid(start);
+            QByteArray end;
+            if (text.endsWith('\r')) {
+                text.chop(1);
+                end = "\r";
+            }
+            m_lines.push_back({text, end});
             break;
         }
         qsizetype textEnd = newline;
@@ -168,10 +182,18 @@ int IniFile::findKey(const Range &range, const QString &key) const
     return -1;
 }
 
+void IniFile::endLine(Line &line) const
+{
+    if (line.end.isEmpty())
+        line.end = newLineEnd();
+    else if (line.end == "\r")
+        line.end = "\r\n";
+}
+
 QByteArray IniFile::newLineEnd() const
 {
     for (const Line &line : m_lines) {
-        if (!line.end.isEmpty())
+        if (line.end.endsWith('\n'))
             return line.end;
     }
     return QByteArrayLiteral("\n");
@@ -217,8 +239,7 @@ void IniFile::writeString(const QString &section, const QString &key, const QStr
     const Range range = findSection(section);
     if (range.begin < 0) {
         if (!m_lines.empty()) {
-            if (m_lines.back().end.isEmpty())
-                m_lines.back().end = nl;
+            endLine(m_lines.back());
             if (!isBlankLine(m_lines.back().text))
                 m_lines.push_back({QByteArray(), nl});
         }
@@ -240,8 +261,7 @@ void IniFile::writeString(const QString &section, const QString &key, const QStr
     int insertAt = range.end;
     while (insertAt - 1 > range.begin && isBlankLine(m_lines[insertAt - 1].text))
         --insertAt;
-    if (m_lines[insertAt - 1].end.isEmpty())
-        m_lines[insertAt - 1].end = nl;
+    endLine(m_lines[insertAt - 1]);
     m_lines.insert(m_lines.begin() + insertAt, Line{key.toUtf8() + '=' + valueBytes, nl});
 }
 

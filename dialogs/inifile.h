@@ -57,7 +57,8 @@ public:
 private:
     struct Line {
         QByteArray text; // without its line end
-        QByteArray end;  // "\n", "\r\n" or empty (the last line of a file without a final line end)
+        // "\n", "\r\n", or for the last line of a file without a final LF: "\r" or empty
+        QByteArray end;
     };
     struct Range {
         int begin = -1; // the section's header line
@@ -68,6 +69,8 @@ private:
     Range findSection(const QString &section) const;
     int findKey(const Range &range, const QString &key) const;
     QByteArray newLineEnd() const;
+    // Gives a line that ends the file a line end, before a line is written after it.
+    void endLine(Line &line) const;
 
     QString m_path;
     std::vector<Line> m_lines;

@@ -39,6 +39,12 @@ int64_t MachineClock::scaledWait(int32_t ms) const
 void MachineClock::PumpedDelay(int32_t ms)
 {
     const int64_t wanted = scaledWait(ms);
+    if (ms > 0 && wanted <= 0) {
+        // A speed so high that the wait rounds to nothing still serves the events that are
+        // due: a paused job waits in a loop of these, and only an event can end its pause.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
     const uint32_t start = tickCount();
     // A timer wakes the event wait when the time is up; any other event wakes it earlier and
     // is served at once. processEvents(WaitForMoreEvents) sleeps in the event dispatcher, so

@@ -29,7 +29,8 @@ public:
 
     // Waits `ms` milliseconds (scaled by the speed) while processing GUI events: host input,
     // button clicks and painting run nested inside it. Blocks on the event queue between
-    // rounds, so it costs no CPU while nothing happens. A time of 0 or less processes nothing.
+    // rounds, so it costs no CPU while nothing happens. A time of 0 or less processes nothing;
+    // a positive time that the speed shrinks below one tick serves the pending events once.
     void PumpedDelay(int32_t ms);
 
 private:

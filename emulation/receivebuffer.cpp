@@ -2,6 +2,17 @@
 
 #include "protocol.h"
 
+void ReceiveBuffer::append(const QString &text)
+{
+    m_text.append(text);
+    if (m_text.size() <= m_limit)
+        return;
+    // Down to half the limit, so a stream that goes on costs constant time per character.
+    const qsizetype drop = m_text.size() - m_limit / 2;
+    m_text.remove(0, drop);
+    m_scanned = std::max<qsizetype>(0, m_scanned - drop);
+}
+
 bool ReceiveBuffer::containsPoll()
 {
     static const QString poll = Protocol::poll();

@@ -299,42 +299,81 @@ void TLCDScreen::Paint()
         repaint(); // synchronous: on screen before the caller goes on
 }
 
+bool TLCDScreen::CanvasKey::operator==(const CanvasKey &o) const
+{
+    return width == o.width && height == o.height && color == o.color &&
+           frameFirst == o.frameFirst && frameSecond == o.frameSecond && on == o.on &&
+           border == o.border && borderSpace == o.borderSpace && charSpacing == o.charSpacing &&
+           lineSpacing == o.lineSpacing && lines == o.lines && chars == o.chars &&
+           enabled == o.enabled && blankCell == o.blankCell;
+}
+
+TLCDScreen::CanvasKey TLCDScreen::canvasKey() const
+{
+    CanvasKey key;
+    key.width = width();
+    key.height = height();
+    key.color = rgb(FColor);
+    key.border = FBorderStyle;
+    if (FBorderStyle != bsNone) {
+        key.frameFirst = key.frameSecond = rgb(FBorderColor);
+        if (FBorderStyle == bsRaised) {
+            key.frameFirst = rgb(clBtnShadow);
+            key.frameSecond = rgb(clBtnHighlight);
+        } else if (FBorderStyle == bsLowered) {
+            key.frameFirst = rgb(clBtnHighlight);
+            key.frameSecond = rgb(clBtnShadow);
+        }
+    }
+    key.on = FTrueOnColor;
+    key.borderSpace = FBorderSpace;
+    key.charSpacing = FCharSpacing;
+    key.lineSpacing = FLineSpacing;
+    key.lines = FNoOfLines;
+    key.chars = FNoOfChars;
+    key.enabled = isEnabled();
+    // Replaced whenever anything that shapes a cell changes (matrix, dot size, shape and
+    // spacing, colours).
+    key.blankCell = FVirginMatrixBitmap.cacheKey();
+    return key;
+}
+
 void TLCDScreen::paintEvent(QPaintEvent *)
 {
     FillDisplayLines();
-    const int w = width();
-    const int h = height();
-    QImage canvas(w, h, QImage::Format_RGB32);
-    canvas.fill(rgb(FColor));
-
-    if (FBorderStyle != bsNone) {
-        QRgb first = rgb(FBorderColor);
-        QRgb second = first;
-        if (FBorderStyle == bsRaised) {
-            first = rgb(clBtnShadow);
-            second = rgb(clBtnHighlight);
-        } else if (FBorderStyle == bsLowered) {
-            first = rgb(clBtnHighlight);
-            second = rgb(clBtnShadow);
+    const CanvasKey key = canvasKey();
+    const bool recompose = !(key == m_canvasKey) || m_canvas.isNull();
+    if (recompose) {
+        const int w = key.width;
+        const int h = key.height;
+        m_canvas = QImage(w, h, QImage::Format_RGB32);
+        m_canvas.fill(key.color);
+        if (FBorderStyle != bsNone) {
+            // Right and bottom edges first, then top and left: the top-right corner takes the
+            // second colour, the bottom-left one the first.
+            fillRect(m_canvas, w - 1, 0, 1, h, key.frameFirst);
+            fillRect(m_canvas, 0, h - 1, w, 1, key.frameFirst);
+            fillRect(m_canvas, 0, 0, w, 1, key.frameSecond);
+            fillRect(m_canvas, 0, 0, 1, h - 1, key.frameSecond);
         }
-        // Right and bottom edges first, then top and left: the top-right corner takes the
-        // second colour, the bottom-left one the first.
-        fillRect(canvas, w - 1, 0, 1, h, first);
-        fillRect(canvas, 0, h - 1, w, 1, first);
-        fillRect(canvas, 0, 0, w, 1, second);
-        fillRect(canvas, 0, 0, 1, h - 1, second);
+        m_canvasKey = key;
+        m_canvasCells.clear();
     }
 
-    if (isEnabled()) {
+    if (key.enabled) {
         for (int i = 0; i < FNoOfLines; ++i)
-            for (int j = 0; j < FNoOfChars; ++j)
-                DrawCharacter(canvas, FDisplayLines[i][j],
-                              FBorderSpace + 1 + j * (charw + FCharSpacing),
+            for (int j = 0; j < FNoOfChars; ++j) {
+                const uint16_t code = FDisplayLines[i][j];
+                if (!recompose && m_canvasCells[i][j] == code)
+                    continue;
+                DrawCharacter(m_canvas, code, FBorderSpace + 1 + j * (charw + FCharSpacing),
                               FBorderSpace + 1 + i * (charh + FLineSpacing));
+            }
+        m_canvasCells = FDisplayLines;
     }
 
     QPainter painter(this);
-    painter.drawImage(0, 0, canvas);
+    painter.drawImage(0, 0, m_canvas);
 }
 
 // --- events ---------------------------------------------------------------------------------

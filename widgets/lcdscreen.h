@@ -196,4 +196,21 @@ private:
     QStringList FtempLines;
     std::vector<std::vector<uint16_t>> FDisplayLines;
     QTimer FScrollTimer;
+
+    // The last composed picture and what it was composed from. A paint with the same
+    // background recomposes only the cells whose glyph changed: the machine sets its display
+    // text at every poll, nearly always to the text it already shows.
+    struct CanvasKey {
+        int width = 0, height = 0;
+        QRgb color = 0, frameFirst = 0, frameSecond = 0, on = 0;
+        int border = 0, borderSpace = 0, charSpacing = 0, lineSpacing = 0;
+        int lines = 0, chars = 0;
+        bool enabled = false;
+        qint64 blankCell = 0;
+        bool operator==(const CanvasKey &o) const;
+    };
+    CanvasKey canvasKey() const;
+    QImage m_canvas;
+    CanvasKey m_canvasKey;
+    std::vector<std::vector<uint16_t>> m_canvasCells;
 };

@@ -88,12 +88,34 @@ void TestMainWindow::statusBarPanels()
     Simulator sim;
     sim.start();
     const int widths[5] = {120, 50, 120, 120, 50};
+    int left = 2;
     for (int i = 0; i < 5; ++i) {
-        QCOMPARE(sim.window->statusPanels[i]->width(), widths[i]);
+        QCOMPARE(sim.window->statusPanels[i]->geometry(), QRect(left, 3, widths[i], 14));
+        left += widths[i] + 6;
         if (i != 2)
             QCOMPARE(sim.panel(i), QString());
     }
     QCOMPARE(sim.window->statusBar()->height(), 19);
+
+    // Every poll toggles panel 1: a new text repaints the panel, it does not lay the status bar
+    // out again.
+    struct LayoutCounter : QObject {
+        int requests = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            requests += event->type() == QEvent::LayoutRequest;
+            return false;
+        }
+    } counter;
+    QTest::qWait(50);
+    sim.window->statusBar()->installEventFilter(&counter);
+    for (int i = 0; i < 20; ++i) {
+        sim.window->setStatusPanelText(1, i % 2 ? QString() : QStringLiteral("SEL"));
+        sim.window->setStatusPanelText(0, i % 2 ? QStringLiteral("Waiting")
+                                                : QStringLiteral("Host connected"));
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(counter.requests, 0);
 }
 
 void TestMainWindow::minimumSizeAndResize()

@@ -46,6 +46,8 @@ private slots:
     void fileThatIsAFolderIsNeverOverwritten();
     void unwritablePathFailsAndLeavesNothing();
     void saveReplacesFileWhole();
+    void loneCarriageReturnAtTheEnd_data();
+    void loneCarriageReturnAtTheEnd();
 
 private:
     QTemporaryDir m_dir;
@@ -311,6 +313,35 @@ void TestIniFile::saveReplacesFileWhole()
              QStringList{QStringLiteral("Vorlak.ini")});
     QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther),
              QFileDevice::Permissions(QFile::ReadGroup));
+}
+
+void TestIniFile::loneCarriageReturnAtTheEnd_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("written");
+    // The last line is a section header that ends with CR but no LF.
+    QTest::newRow("header of the written section")
+        << QByteArray("[Se\nPort=7\n[FoRm\r") << QByteArray("[Se\nPort=7\n[FoRm\r\nTop=5\n");
+    QTest::newRow("another section")
+        << QByteArray("[Setup]\r") << QByteArray("[Setup]\r\n\n[Form]\nTop=5\n");
+    QTest::newRow("a key") << QByteArray("[Form]\r\nTop=1\r") << QByteArray("[Form]\r\nTop=5\r");
+}
+
+// What is written reads back: a CR that ends the file is the line end it becomes when a line
+// is written after it.
+void TestIniFile::loneCarriageReturnAtTheEnd()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, written);
+    const QString path = m_dir.filePath(QStringLiteral("cr.ini"));
+    writeAll(path, file);
+    {
+        IniFile ini(path);
+        ini.writeInteger(QStringLiteral("Form"), QStringLiteral("Top"), 5);
+        QVERIFY(ini.save());
+    }
+    QCOMPARE(readAll(path), written);
+    QCOMPARE(IniFile(path).readInteger(QStringLiteral("Form"), QStringLiteral("Top"), -1), 5);
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)

@@ -16,6 +16,7 @@ private slots:
     void zeroOrNegativeProcessesNothing();
     void servesEventsWhileWaiting();
     void speedDividesTheWait();
+    void waitShrunkToNothingStillServesEvents();
 };
 
 void TestMachineClock::waitsAcrossTickWrap_data()
@@ -74,6 +75,24 @@ void TestMachineClock::speedDividesTheWait()
     QVERIFY(measured.elapsed() >= 100 && measured.elapsed() < 1500);
     clock.setSpeed(0); // refused: a wait can never become endless or negative
     QCOMPARE(clock.speed(), 20.0);
+}
+
+void TestMachineClock::waitShrunkToNothingStillServesEvents()
+{
+    // A paused job waits in rounds of 500 ms until an event (the Pause button) ends the pause;
+    // at a speed that shrinks those rounds to nothing, the loop would spin without ever
+    // serving that event.
+    MachineClock clock;
+    clock.setSpeed(1e9);
+    QCOMPARE(clock.scaledWait(500), int64_t(0));
+    bool paused = true;
+    QTimer::singleShot(0, [&] { paused = false; });
+    int rounds = 0;
+    while (paused && rounds < 1000) {
+        clock.PumpedDelay(500);
+        ++rounds;
+    }
+    QVERIFY(!paused);
 }
 
 QTEST_GUILESS_MAIN(TestMachineClock)

@@ -18,6 +18,7 @@ private slots:
     void pollAcrossChunks_data();
     void pollAcrossChunks();
     void clearForgetsWhatWasScanned();
+    void endlessStreamKeepsTheNewestInput();
 };
 
 void TestReceiveBuffer::pollAcrossChunks_data()
@@ -60,6 +61,31 @@ void TestReceiveBuffer::clearForgetsWhatWasScanned()
     buffer.clear();
     buffer.append(kPoll + QString(200, QLatin1Char('y')));
     QVERIFY(buffer.containsPoll());
+}
+
+void TestReceiveBuffer::endlessStreamKeepsTheNewestInput()
+{
+    ReceiveBuffer buffer(1000);
+    for (int i = 0; i < 50; ++i) {
+        buffer.append(QString(300, QLatin1Char('a' + i % 26)));
+        QVERIFY(buffer.size() <= 1000);
+        QVERIFY(!buffer.containsPoll());
+    }
+    // What came last is kept whole; a poll it completes is found.
+    QCOMPARE(buffer.text().right(300), QString(300, QLatin1Char('a' + 49 % 26)));
+    buffer.append(kPoll.left(2));
+    QVERIFY(!buffer.containsPoll());
+    buffer.append(QString(900, QLatin1Char('z')));
+    buffer.append(kPoll.mid(2));
+    QVERIFY(!buffer.containsPoll()); // the poll's start went with the oldest characters
+    buffer.append(kPoll);
+    QVERIFY(buffer.containsPoll());
+    QVERIFY(buffer.text().endsWith(kPoll));
+    // A request longer than the limit loses its start.
+    buffer.clear();
+    buffer.append(QStringLiteral("HEAD") + QString(1200, QLatin1Char('b')));
+    QVERIFY(!buffer.text().startsWith(QStringLiteral("HEAD")));
+    QCOMPARE(buffer.size(), 500);
 }
 
 QTEST_GUILESS_MAIN(TestReceiveBuffer)

@@ -191,6 +191,7 @@ private slots:
     void disabledAndHidden();
     void systemColours();
     void clicks();
+    void repaintsMatchAFreshDisplay();
 
 private:
     QWidget *m_host = nullptr;
@@ -817,6 +818,55 @@ void TestLCDScreen::clicks()
     QCOMPARE(clicked.count(), 1);
     QTest::mouseDClick(m_lcd, Qt::LeftButton, {}, QPoint(10, 10));
     QCOMPARE(doubleClicked.count(), 1);
+}
+
+// A display keeps the picture it composed and redraws only the cells whose glyph changed: after
+// every kind of change, what is on screen equals what a new display with the same settings
+// paints.
+void TestLCDScreen::repaintsMatchAFreshDisplay()
+{
+    using Step = std::function<void(TLCDScreen &)>;
+    const QList<QPair<const char *, Step>> steps{
+        {"main window", [](TLCDScreen &l) { applyMainWindowSettings(l); }},
+        {"powered on", [](TLCDScreen &l) { l.setLines({QStringLiteral("POWERED ON")}); }},
+        {"ready", [](TLCDScreen &l) { l.setLines({QStringLiteral("READY")}); }},
+        {"ready again", [](TLCDScreen &l) { l.setLines({QStringLiteral("READY")}); }},
+        {"fault", [](TLCDScreen &l) { l.setLines({QStringLiteral("Y MOTOR EMBOSS ERROR")}); }},
+        {"disabled", [](TLCDScreen &l) { l.setEnabled(false); }},
+        {"text while disabled", [](TLCDScreen &l) { l.setLines({QStringLiteral("BUSY")}); }},
+        {"enabled", [](TLCDScreen &l) { l.setEnabled(true); }},
+        {"intensity", [](TLCDScreen &l) { l.setIntensity(120); }},
+        {"backlight", [](TLCDScreen &l) { l.setColor(RGBToColor(10, 200, 250)); }},
+        {"raised frame", [](TLCDScreen &l) { l.setBorderStyle(bsRaised); }},
+        {"larger matrix", [](TLCDScreen &l) { l.setDotMatrix(mat7x9); }},
+        {"round dots", [](TLCDScreen &l) { l.setPixelShape(psRound); }},
+        {"two lines", [](TLCDScreen &l) { l.setNoOfLines(2); }},
+        {"two texts",
+         [](TLCDScreen &l) {
+             l.setLines({QStringLiteral("PAUSE"), QStringLiteral("IN RESET")});
+         }},
+        {"wider spacing", [](TLCDScreen &l) { l.setCharSpacing(4); }},
+        {"one blank cell",
+         [](TLCDScreen &l) {
+             l.setLines({QStringLiteral("PAUSE"), QStringLiteral("IN R SET")});
+         }},
+    };
+    TLCDScreen &lcd = *m_lcd;
+    for (qsizetype n = 0; n < steps.size(); ++n) {
+        steps[n].second(lcd);
+        QCoreApplication::processEvents();
+
+        QWidget freshHost;
+        freshHost.setPalette(testPalette());
+        freshHost.resize(m_host->size());
+        auto *fresh = new TLCDScreen(&freshHost);
+        fresh->move(lcd.pos());
+        for (qsizetype i = 0; i <= n; ++i)
+            steps[i].second(*fresh);
+        freshHost.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&freshHost));
+        QVERIFY2(onScreen(lcd) == shot(*fresh), steps[n].first);
+    }
 }
 
 QTEST_MAIN(TestLCDScreen)
