@@ -115,6 +115,14 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     layout->addWidget(paBottom);
     setCentralWidget(central);
     buildStatusBar();
+    m_statusRepaint.setSingleShot(true);
+    m_statusRepaint.setInterval(kStatusRepaintMs);
+    connect(&m_statusRepaint, &QTimer::timeout, this, [this] {
+        for (QLabel *panel : statusPanels) {
+            if (!panel->updatesEnabled())
+                panel->setUpdatesEnabled(true); // repaints it
+        }
+    });
     FormConstrainedResize();
     resize(525, 516);
     move(0, 0);
@@ -521,6 +529,11 @@ void TfrmVorlak::setStayOnTop(bool onTop)
 
 void TfrmVorlak::showDisplayText(const QString &text)
 {
+    // The machine sets its display text at every poll, nearly always to the text already
+    // shown. The display draws every new text synchronously, so what it shows is its text:
+    // the same text again would redraw the same pixels, at most of the cost of a poll.
+    if (LCDScreen->Lines().size() == 1 && LCDScreen->Lines().first() == text)
+        return;
     LCDScreen->setLines({text});
 }
 
@@ -531,7 +544,19 @@ QString TfrmVorlak::statusPanelText(int panel) const
 
 void TfrmVorlak::setStatusPanelText(int panel, const QString &text)
 {
-    statusPanels[panel]->setText(text);
+    QLabel *label = statusPanels[panel];
+    if (label->text() == text)
+        return;
+    // A host that polls without pause changes panel 1 thousands of times a second. The text
+    // is exact at once; the picture of a change that follows another within kStatusRepaintMs
+    // is drawn when that time is up, so a burst costs one repaint, not one per poll.
+    if (m_statusRepaint.isActive()) {
+        label->setUpdatesEnabled(false);
+        label->setText(text);
+        return;
+    }
+    label->setText(text);
+    m_statusRepaint.start();
 }
 
 FaultSwitches TfrmVorlak::faultSwitches() const

@@ -6,6 +6,7 @@
 #include <memory>
 #include <QMainWindow>
 #include <QSize>
+#include <QTimer>
 
 class CardPanel;
 class Machine;
@@ -144,4 +145,8 @@ private:
     bool m_shownOnce = false;
     bool m_closeHandled = false;
     bool m_closePending = false;
+    // The status panels' pictures follow their texts at most this often (see
+    // setStatusPanelText).
+    static constexpr int kStatusRepaintMs = 20;
+    QTimer m_statusRepaint;
 };

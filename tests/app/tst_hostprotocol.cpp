@@ -48,6 +48,7 @@ private slots:
     void portInUseReportsBindAndProgramRuns();
     void pollDuringHostResetSequenceAnswersInReset();
     void unfinishedInputWaitsForMore();
+    void displayRedrawsOnlyNewTexts();
 };
 
 void TestHostProtocol::freshStartAnswersPoweredOn()
@@ -325,6 +326,34 @@ void TestHostProtocol::unfinishedInputWaitsForMore()
     QCOMPARE(sim.machine().ReceiveBuffer().size(), 23);
     host.send("@12345\x03");
     QCOMPARE(host.read(2), ackReply('2'));
+}
+
+// A poll sets the display text; one that leaves it as it is redraws nothing (the display
+// already shows it), one that changes it redraws the display.
+void TestHostProtocol::displayRedrawsOnlyNewTexts()
+{
+    Simulator sim;
+    sim.start();
+    HostClient host(sim.port());
+    QTest::qWait(50);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    sim.window->LCDScreen->installEventFilter(&counter);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(host.poll(), ackReply('P'));
+    QCOMPARE(counter.paints, 0);
+    sim.machine().btnPauseClick();
+    QCOMPARE(host.poll(), ackReply('W'));
+    QCOMPARE(sim.display(), QStringLiteral("PAUSE"));
+    QCOMPARE(counter.paints, 1);
+    QCOMPARE(host.poll(), ackReply('W'));
+    QCOMPARE(counter.paints, 1);
 }
 
 VORLAK_TEST_MAIN(TestHostProtocol)

@@ -6,10 +6,12 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
@@ -22,6 +24,7 @@ private slots:
     void componentsAtTheirPlaces();
     void menuEntries();
     void statusBarPanels();
+    void statusPanelPicturesFollowBursts();
     void minimumSizeAndResize();
     void closeDuringJobWaitsForItsEnd();
 };
@@ -116,6 +119,52 @@ void TestMainWindow::statusBarPanels()
         QCoreApplication::processEvents();
     }
     QCOMPARE(counter.requests, 0);
+}
+
+// A host that polls without pause toggles panel 1 at every poll: the text is exact at once,
+// the picture follows at most every 20 ms, and always shows the last text in the end.
+void TestMainWindow::statusPanelPicturesFollowBursts()
+{
+    Simulator sim;
+    sim.start();
+    QLabel *panel = sim.window->statusPanels[1];
+    QTest::qWait(50);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    panel->installEventFilter(&counter);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 400; ++i) {
+        const QString text = i % 2 ? QString() : QStringLiteral("SEL");
+        sim.window->setStatusPanelText(1, text);
+        QCOMPARE(sim.panel(1), text);
+        QCoreApplication::processEvents();
+    }
+    const qint64 took = clock.elapsed();
+    QVERIFY2(counter.paints <= 2 + 2 * (took / 20 + 1),
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(counter.paints).arg(took)));
+    // The burst's last text ("" after "SEL") is on screen once the period is over.
+    sim.window->setStatusPanelText(1, QStringLiteral("SEL"));
+    const int before = counter.paints;
+    QTRY_VERIFY(counter.paints > before);
+    QTest::qWait(40);
+    QVERIFY(panel->updatesEnabled());
+    // What the window holds now is what painting the panel afresh gives.
+    auto onScreen = [&] {
+        const QPoint at = panel->mapTo(sim.window.get(), QPoint(0, 0));
+        return panel->screen()
+            ->grabWindow(sim.window->winId(), at.x(), at.y(), panel->width(), panel->height())
+            .toImage();
+    };
+    const QImage shown = onScreen();
+    panel->repaint();
+    QCOMPARE(shown, onScreen());
 }
 
 void TestMainWindow::minimumSizeAndResize()
