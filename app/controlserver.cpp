@@ -1,10 +1,14 @@
 #include "controlserver.h"
 
+#include "cardpanel.h"
 #include "frmvorlak.h"
 #include "lcdscreen.h"
 #include "machine.h"
+#include "messagedecoder.h"
+#include "monitorform.h"
 #include "statustable.h"
 #include "tcpserverlink.h"
+#include "trafficlogview.h"
 
 #include <QCheckBox>
 #include <QJsonArray>
@@ -14,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 
 namespace
 {
@@ -186,6 +191,37 @@ QJsonObject ControlServer::faultsObject() const
             {QStringLiteral("x_motor_error"), faults.xMotorError}};
 }
 
+QJsonObject ControlServer::formatObject() const
+{
+    const MessageDecoder &decoder = m_window.decoder();
+    const FormatTable &table = decoder.FormatTable();
+    QJsonArray fields;
+    for (int i = 0; i < table.Count && i < int(std::size(table.Fields)); ++i) {
+        const FieldDef &f = table.Fields[i];
+        fields.append(QJsonObject{{QStringLiteral("font"), QString(f.Font)},
+                                  {QStringLiteral("pitch"), f.Pitch},
+                                  {QStringLiteral("y"), f.Y},
+                                  {QStringLiteral("x"), f.X}});
+    }
+    return {{QStringLiteral("count"), table.Count},
+            {QStringLiteral("card_width_tenth_mm"), decoder.CardWidth()},
+            {QStringLiteral("card_height_tenth_mm"), decoder.CardHeight()},
+            {QStringLiteral("fields"), fields}};
+}
+
+QJsonObject ControlServer::glyphsObject() const
+{
+    QJsonArray glyphs;
+    for (const StruckGlyph &g : m_window.decoder().lastJobStrikes()) {
+        glyphs.append(QJsonObject{{QStringLiteral("char"), QString(g.character)},
+                                  {QStringLiteral("x"), g.x},
+                                  {QStringLiteral("y"), g.y},
+                                  {QStringLiteral("font_height"), g.fontHeight},
+                                  {QStringLiteral("rotated"), g.rotated}});
+    }
+    return ok({{QStringLiteral("glyphs"), glyphs}});
+}
+
 QJsonObject ControlServer::stateObject() const
 {
     Machine &machine = m_window.machine();
@@ -211,6 +247,10 @@ QJsonObject ControlServer::stateObject() const
         {QStringLiteral("job_running"), s.Busy},
         {QStringLiteral("host_connections"), m_window.ServerSocket().connectionCount()},
         {QStringLiteral("reply_delay_ms"), machine.replyDelay()},
+        {QStringLiteral("format"), formatObject()},
+        {QStringLiteral("card"),
+         QJsonObject{{QStringLiteral("width_px"), m_window.cardPanel->width()},
+                     {QStringLiteral("height_px"), m_window.cardPanel->height()}}},
         {QStringLiteral("polls_to_ignore"), machine.pollsToIgnore()},
     };
     return ok(state);
@@ -281,6 +321,56 @@ QJsonObject ControlServer::handle(const QJsonObject &request, QTcpSocket *client
         const int count = m_window.ServerSocket().connectionCount();
         m_window.ServerSocket().dropConnections();
         return ok({{QStringLiteral("closed"), count}});
+    }
+    if (command == QLatin1String("serial_port")) {
+        // What the setup dialog's "OK" does with its serial port list, for rigs without a screen.
+        const QString device = request.value(QStringLiteral("device")).toString();
+        if (device.isEmpty())
+            return error(QStringLiteral("serial_port: needs device (a path, or NONE)"));
+        try {
+            m_window.chooseSerialPort(device);
+        } catch (const std::exception &e) {
+            return error(QString::fromUtf8(e.what()));
+        }
+        return ok({{QStringLiteral("device"), device}});
+    }
+    if (command == QLatin1String("glyphs"))
+        return glyphsObject();
+    if (command == QLatin1String("save_card")) {
+        const QString path = request.value(QStringLiteral("path")).toString();
+        if (path.isEmpty())
+            return error(QStringLiteral("save_card: needs path"));
+        try {
+            m_window.saveCardPicture(path);
+        } catch (const std::exception &e) {
+            return error(QString::fromUtf8(e.what()));
+        }
+        return ok({{QStringLiteral("path"), path},
+                   {QStringLiteral("width_px"), m_window.cardPanel->width()},
+                   {QStringLiteral("height_px"), m_window.cardPanel->height()}});
+    }
+    if (command == QLatin1String("monitor")) {
+        // The monitor records traffic only while it is shown.
+        const QJsonValue show = request.value(QStringLiteral("show"));
+        if (!show.isBool())
+            return error(QStringLiteral("monitor: needs show (true/false)"));
+        if (show.toBool())
+            m_window.MonitorForm().show();
+        else
+            m_window.MonitorForm().hide();
+        return ok({{QStringLiteral("shown"), show.toBool()}});
+    }
+    if (command == QLatin1String("logs") || command == QLatin1String("clear_logs")) {
+        TMonitorForm &monitor = m_window.MonitorForm();
+        QJsonObject logs{{QStringLiteral("rx"), monitor.RxLog->text()},
+                         {QStringLiteral("tx"), monitor.TxLog->text()},
+                         {QStringLiteral("shown"), monitor.isVisible()}};
+        if (command == QLatin1String("clear_logs") ||
+            request.value(QStringLiteral("clear")).toBool()) {
+            monitor.TxLog->clear();
+            monitor.RxLog->clear();
+        }
+        return ok(logs);
     }
     if (command == QLatin1String("quit")) {
         QTimer::singleShot(0, this, &ControlServer::quitRequested);

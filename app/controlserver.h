@@ -51,6 +51,8 @@ private:
 
     QJsonObject stateObject() const;
     QJsonObject faultsObject() const;
+    QJsonObject formatObject() const;
+    QJsonObject glyphsObject() const;
 
     TfrmVorlak &m_window;
     QTcpServer m_server;

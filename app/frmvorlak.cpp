@@ -9,20 +9,27 @@
 #include "messagedecoder.h"
 #include "monitorform.h"
 #include "qtsoundplayer.h"
+#include "seriallink.h"
 #include "settingsfile.h"
 #include "standarderrorbox.h"
 #include "tcpserverlink.h"
+#include "trafficlogview.h"
+#include "vacomm.h"
+#include "vorlakerror.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QImageWriter>
 #include <QLabel>
 #include <QMenuBar>
 #include <QNetworkInterface>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -137,6 +144,8 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
 TfrmVorlak::~TfrmVorlak()
 {
     // The links refer to the machine: they go first (children die in creation order).
+    delete m_serialLink;
+    m_serialLink = nullptr;
     delete m_serverSocket;
     m_serverSocket = nullptr;
 }
@@ -174,6 +183,7 @@ void TfrmVorlak::FormCreate(const AppOptions &options)
     m_machine = new Machine(*this, *sound, m_programFolder, this);
     m_machine->clock().setSpeed(options.speed);
     m_serverSocket = new TcpServerLink(*m_machine, this);
+    m_serialLink = new SerialLink(*m_machine, this);
 }
 
 void TfrmVorlak::buildMenu()
@@ -193,6 +203,15 @@ void TfrmVorlak::buildMenu()
     acLog = datei->addAction(QStringLiteral("M&onitor"));
     acLog->setObjectName(QStringLiteral("acLog"));
     connect(acLog, &QAction::triggered, this, reported([this] { acLogExecute(); }));
+    // Beyond the machine's own menu: keep what a test or a bug report needs.
+    datei->addSeparator();
+    acSaveCard = datei->addAction(QStringLiteral("&Kartenbild speichern..."));
+    acSaveCard->setObjectName(QStringLiteral("acSaveCard"));
+    connect(acSaveCard, &QAction::triggered, this, reported([this] { acSaveCardExecute(); }));
+    acSaveLog = datei->addAction(QStringLiteral("Monitor-&Protokoll speichern..."));
+    acSaveLog->setObjectName(QStringLiteral("acSaveLog"));
+    connect(acSaveLog, &QAction::triggered, this, reported([this] { acSaveLogExecute(); }));
+    datei->addSeparator();
     FileExit1 = datei->addAction(QStringLiteral("&Beenden"));
     FileExit1->setObjectName(QStringLiteral("FileExit1"));
     FileExit1->setToolTip(QStringLiteral("Beenden"));
@@ -451,11 +470,7 @@ void TfrmVorlak::acSetupExecute()
         // A file that cannot be written ends the action here: the serial port is not touched
         // and the stay-on-top style is not applied.
         WriteSettingsFile();
-        // SERIAL LINK: this is the one place where the serial port takes the choice: close
-        // the port, set its device name to the list's text and, unless it is "NONE", open it
-        // and show the device name in status panel 0. Until the serial link is part of the
-        // program the choice is only kept.
-        m_serialDeviceName = m_frmSetup->serialPortName();
+        chooseSerialPort(m_frmSetup->serialPortName());
     }
     // The fonts took effect at once; the stay-on-top choice takes effect now, however the
     // dialog was closed.
@@ -576,4 +591,53 @@ QString TfrmVorlak::GetFirstLocalIPv4()
         }
     }
     return {};
+}
+
+void TfrmVorlak::chooseSerialPort(const QString &deviceName)
+{
+    // Closed, renamed, and opened unless "NONE". An open failure raises the component's
+    // message; panel 0 keeps its text.
+    m_serialDeviceName = deviceName;
+    m_serialLink->choosePort(deviceName);
+    if (deviceName != QLatin1String("NONE"))
+        setStatusPanelText(0, m_serialLink->VaComm().DeviceName());
+}
+
+void TfrmVorlak::saveCardPicture(const QString &fileName)
+{
+    QImageWriter writer(fileName, "png");
+    if (!writer.write(cardPanel->cardPicture()))
+        throw VorlakError(QStringLiteral("%1: %2").arg(fileName, writer.errorString()));
+}
+
+QString TfrmVorlak::monitorTrafficText() const
+{
+    return QStringLiteral("Rx:\n%1\n\nTx:\n%2\n")
+        .arg(m_monitorForm->RxLog->text(), m_monitorForm->TxLog->text());
+}
+
+void TfrmVorlak::saveMonitorTraffic(const QString &fileName)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) ||
+        file.write(monitorTrafficText().toUtf8()) < 0 || !file.commit())
+        throw VorlakError(QStringLiteral("%1: %2").arg(fileName, file.errorString()));
+}
+
+void TfrmVorlak::acSaveCardExecute()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Kartenbild speichern"), m_dataFolder + QStringLiteral("card.png"),
+        QStringLiteral("PNG (*.png)"));
+    if (!fileName.isEmpty())
+        saveCardPicture(fileName);
+}
+
+void TfrmVorlak::acSaveLogExecute()
+{
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Monitor-Protokoll speichern"),
+        m_dataFolder + QStringLiteral("traffic.txt"), QStringLiteral("Text (*.txt)"));
+    if (!fileName.isEmpty())
+        saveMonitorTraffic(fileName);
 }

@@ -18,6 +18,7 @@ class QLabel;
 class QPushButton;
 class QWidget;
 class TAboutBox;
+class SerialLink;
 class TcpServerLink;
 class TfrmSetup;
 class TLCDScreen;
@@ -37,6 +38,7 @@ public:
 
     Machine &machine() { return *m_machine; }
     TcpServerLink &ServerSocket() { return *m_serverSocket; }
+    SerialLink &serialLink() { return *m_serialLink; }
     TfrmSetup &frmSetup() { return *m_frmSetup; }
     MessageDecoder &decoder() { return *m_decoder; }
     TMonitorForm &MonitorForm() { return *m_monitorForm; }
@@ -61,6 +63,14 @@ public:
 
     static QString GetFirstLocalIPv4();
 
+    // The serial link takes a device, as after the setup dialog's "OK".
+    void chooseSerialPort(const QString &deviceName);
+
+    // The card picture as PNG, and the monitor's traffic as text; both fail with a message.
+    void saveCardPicture(const QString &fileName);
+    void saveMonitorTraffic(const QString &fileName);
+    QString monitorTrafficText() const;
+
     // Components, named as the machine's layout names them.
     QWidget *paHeader = nullptr;
     QLabel *Label1 = nullptr;
@@ -82,6 +92,8 @@ public:
     QAction *acSetup = nullptr;
     QAction *acBackGround = nullptr;
     QAction *acLog = nullptr;
+    QAction *acSaveCard = nullptr;
+    QAction *acSaveLog = nullptr;
     QAction *FileExit1 = nullptr;
     QAction *acInfo = nullptr;
 
@@ -104,6 +116,8 @@ private:
     void acSetupExecute();
     void acInfoExecute();
     void acLogExecute();
+    void acSaveCardExecute();
+    void acSaveLogExecute();
     void setStayOnTop(bool onTop);
     void applyOuterSizeOnceFramed();
 
@@ -120,6 +134,7 @@ private:
     std::unique_ptr<SoundPlayer> m_ownSound;
     Machine *m_machine = nullptr;
     TcpServerLink *m_serverSocket = nullptr;
+    SerialLink *m_serialLink = nullptr;
     TfrmSetup *m_frmSetup = nullptr;
     std::unique_ptr<MessageDecoder> m_decoder;
     TMonitorForm *m_monitorForm = nullptr;

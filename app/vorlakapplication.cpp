@@ -1,6 +1,7 @@
 #include "vorlakapplication.h"
 
 #include "standarderrorbox.h"
+#include "vaclasses.h"
 
 #include <QFont>
 
@@ -14,6 +15,11 @@ VorlakApplication::VorlakApplication(int &argc, char **argv) : QApplication(argc
     for (const char *family : {"Tahoma", "Segoe UI", "MS Sans Serif"})
         QFont::insertSubstitution(QString::fromLatin1(family), QStringLiteral("Liberation Sans"));
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
+    // Failures inside the serial port's event handlers (a reply that cannot be queued, say)
+    // reach the same error box as every other handler's.
+    VaSetExceptionHandler([](const std::exception &error) {
+        StandardErrorBox::show(QString::fromUtf8(error.what()));
+    });
 }
 
 bool VorlakApplication::notify(QObject *receiver, QEvent *event)

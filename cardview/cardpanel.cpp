@@ -338,3 +338,13 @@ void CardPanel::drawText(const QString &text, int x, int y, int angle)
     painter.end();
     PaintBox->update(dirty);
 }
+
+QImage CardPanel::cardPicture()
+{
+    QImage picture(size(), QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    const QRegion outline = mask().isEmpty() ? QRegion(rect()) : mask();
+    render(&painter, QPoint(), outline);
+    return picture;
+}

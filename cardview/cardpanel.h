@@ -65,6 +65,10 @@ public:
     // The glyphs on the card (transparent where there are none), in panel pixels.
     const QImage &glyphLayer() const { return m_layer; }
 
+    // The card as it shows: background and glyphs inside the rounded outline, transparent
+    // outside it.
+    QImage cardPicture();
+
     // Repaints the card at the next paint, erasing every glyph.
     void invalidateCard();
     // Stretches the background picture over the paint box, aspect ratio not kept.

@@ -30,6 +30,10 @@ TcpServerLink::TcpServerLink(Machine &machine, QObject *parent)
     : QObject(parent), m_machine(machine)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpServerLink::acceptPending);
+    // A failed accept is the one socket error that is shown; nothing is accepted for it.
+    connect(&m_server, &QTcpServer::acceptError, this, [](QAbstractSocket::SocketError error) {
+        throw VorlakError(QStringLiteral("Asynchroner Socket-Fehler %1").arg(int(error)));
+    });
     m_machine.addLink(this);
 }
 

@@ -5,6 +5,10 @@
 #include "simulatorharness.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
@@ -42,6 +46,8 @@ private slots:
     void malformedAndUnknownRequestsGetErrors();
     void listensOnLoopbackOnly();
     void lineFaults();
+    void fastJobGlyphsAndCardPicture();
+    void monitorLogs();
 };
 
 namespace
@@ -174,6 +180,97 @@ void TestControlServer::lineFaults()
     QTRY_COMPARE(host.socket.state(), QAbstractSocket::UnconnectedState);
     HostClient next(rig.sim.port());
     QCOMPARE(next.poll(), ackReply('P'));
+}
+
+void TestControlServer::fastJobGlyphsAndCardPicture()
+{
+    Rig rig; // speed 20
+    ControlClient control(rig.control.port());
+    HostClient host(rig.sim.port());
+    // An 85.6 x 54.0 mm card; field 0 at y 10.0 mm, x 5.0 mm, pitch 14 (a tenth of an inch).
+    host.send("\x01"
+              "31\x02"
+              "F]00 U0   0540  0856 0100 050 0  14 0200 050 1  14\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    QTRY_COMPARE(control.request(cmd("state")).value("format").toObject().value("count").toInt(),
+                 2);
+    QElapsedTimer timer;
+    timer.start();
+    host.send("\x01"
+              "31\x02"
+              "T]00BA A\r\nAB\r\n@TAG01\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    // Waiting for the end as a rig would: wait_idle once the message is acknowledged.
+    const QJsonObject idle =
+        control.request(QJsonObject{{"cmd", "wait_idle"}, {"timeout_ms", 10000}}, 12000);
+    QCOMPARE(idle.value("idle"), QJsonValue(true));
+    QCOMPARE(rig.sim.errors.messages, QStringList());
+    // Five strikes and the final second take 1.8 s at the machine's pace.
+    QVERIFY2(timer.elapsed() < 900, qPrintable(QString::number(timer.elapsed())));
+
+    const QJsonObject state = control.request(cmd("state"));
+    QCOMPARE(state.value("panels").toArray().at(3).toString(), QStringLiteral("TAG01"));
+    QCOMPARE(state.value("card").toObject().value("width_px").toInt(), 485);
+    QCOMPARE(state.value("card").toObject().value("height_px").toInt(), 306);
+
+    const QJsonObject glyphReply = control.request(cmd("glyphs"));
+    const QJsonArray glyphs = glyphReply.value("glyphs").toArray();
+    QStringList order;
+    for (const QJsonValue &g : glyphs)
+        order << g.toObject().value("char").toString();
+    // Character-wheel order: all A before all B; the blank strikes nothing.
+    QCOMPARE(order, (QStringList{"A", "A", "A", "B", "B"}));
+    // The first B of field 0 is at x = 5.0 mm = 28 px; its cell bottom at 10.0 mm = 57 px.
+    const QJsonObject b0 =
+        glyphs[3].toObject().value("y").toInt() < glyphs[4].toObject().value("y").toInt()
+            ? glyphs[3].toObject()
+            : glyphs[4].toObject();
+    QCOMPARE(b0.value("x").toInt(), 28);
+    QCOMPARE(b0.value("y").toInt() + b0.value("font_height").toInt(), 57);
+
+    const QString path = rig.sim.dir.filePath(QStringLiteral("card.png"));
+    const QJsonObject saved = control.request(QJsonObject{{"cmd", "save_card"}, {"path", path}});
+    QCOMPARE(saved.value("ok"), QJsonValue(true));
+    QImage picture(path);
+    QCOMPARE(picture.size(), QSize(485, 306));
+    QCOMPARE(qAlpha(picture.pixel(0, 0)), 0); // outside the rounded corner
+    // Every struck glyph left grey ink inside its cell.
+    for (const QJsonValue &value : glyphs) {
+        const QJsonObject g = value.toObject();
+        const QRect cell(g.value("x").toInt(), g.value("y").toInt(),
+                         g.value("font_height").toInt() / 2, g.value("font_height").toInt());
+        bool inked = false;
+        for (int y = cell.top(); y <= cell.bottom() && !inked; ++y)
+            for (int x = cell.left(); x <= cell.right() && !inked; ++x)
+                inked = picture.pixel(x, y) == qRgb(0x80, 0x80, 0x80);
+        QVERIFY2(inked, qPrintable(g.value("char").toString()));
+    }
+
+    const QJsonObject failed =
+        control.request(QJsonObject{{"cmd", "save_card"}, {"path", path + "/no/such/dir.png"}});
+    QCOMPARE(failed.value("ok"), QJsonValue(false));
+}
+
+void TestControlServer::monitorLogs()
+{
+    Rig rig;
+    ControlClient control(rig.control.port());
+    HostClient host(rig.sim.port());
+    QCOMPARE(control.request(QJsonObject{{"cmd", "monitor"}, {"show", true}}).value("shown"),
+             QJsonValue(true));
+    QCOMPARE(host.poll(), ackReply('P'));
+    const QJsonObject logs = control.request(QJsonObject{{"cmd", "logs"}, {"clear", true}});
+    QCOMPARE(logs.value("rx").toString(), QStringLiteral("#431#5"));
+    QCOMPARE(logs.value("tx").toString(), QStringLiteral("#6P "));
+    QCOMPARE(control.request(cmd("logs")).value("rx").toString(), QString());
+
+    // The menu's "save traffic" writes both sides.
+    QCOMPARE(host.poll(), ackReply('P'));
+    const QString path = rig.sim.dir.filePath(QStringLiteral("traffic.txt"));
+    rig.sim.window->saveMonitorTraffic(path);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()), QStringLiteral("Rx:\n#431#5\n\nTx:\n#6P \n"));
 }
 
 VORLAK_TEST_MAIN(TestControlServer)

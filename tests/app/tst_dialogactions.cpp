@@ -17,6 +17,9 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <pty.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -134,19 +137,26 @@ void TestDialogActions::cancelKeepsValuesFontsAtOnceStayOnTopApplied()
 
 void TestDialogActions::okWritesSettingsKeepsSerialChoiceAndAppliesStayOnTop()
 {
+    // A pseudo-terminal stands for the serial line the operator chooses.
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    const QString device = QString::fromLocal8Bit(name);
+    ::close(slave);
     Simulator sim;
     sim.start();
     sim.window->setStatusPanelText(0, QStringLiteral("Waiting"));
     TfrmSetup &setup = sim.window->frmSetup();
-    setup.setExtraSerialPorts({QStringLiteral("/tmp/vserial0")});
+    setup.setExtraSerialPorts({device});
     whenModalShows([&](QWidget *) {
         setup.cbStayOnTop->setChecked(true);
-        setup.cbCOM->setCurrentText(QStringLiteral("/tmp/vserial0"));
+        setup.cbCOM->setCurrentText(device);
         setup.btnOK->click();
     });
     sim.window->acSetup->trigger();
     QVERIFY(onTop(sim));
-    QCOMPARE(sim.window->SerialDeviceName(), QStringLiteral("/tmp/vserial0"));
+    QCOMPARE(sim.window->SerialDeviceName(), device);
+    QCOMPARE(sim.panel(0), device); // the port opened
     QVERIFY(readAll(settingsPath(sim)).endsWith("\nStayOnTop=1\n"));
 
     // The choice is selected again at the next show; "NONE" and no stay-on-top undo both.
@@ -158,12 +168,13 @@ void TestDialogActions::okWritesSettingsKeepsSerialChoiceAndAppliesStayOnTop()
         setup.btnOK->click();
     });
     sim.window->acSetup->trigger();
-    QCOMPARE(selectedAgain, QStringLiteral("/tmp/vserial0"));
+    QCOMPARE(selectedAgain, device);
     QVERIFY(!onTop(sim));
     QCOMPARE(sim.window->SerialDeviceName(), QStringLiteral("NONE"));
-    QCOMPARE(sim.panel(0), QStringLiteral("Waiting"));
+    QCOMPARE(sim.panel(0), device); // "NONE" closes the port and leaves the panel
     QVERIFY(readAll(settingsPath(sim)).endsWith("\nStayOnTop=0\n"));
     QVERIFY(sim.errors.messages.isEmpty());
+    ::close(master);
 }
 
 void TestDialogActions::okWithUnwritableFileTouchesNothingElse()

@@ -12,7 +12,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStatusBar>
+#include <QTimer>
 
 class TestMainWindow : public QObject
 {
@@ -24,6 +26,7 @@ private slots:
     void statusBarPanels();
     void statusPanelPicturesFollowBursts();
     void minimumSizeAndResize();
+    void closeDuringJobWaitsForItsEnd();
 };
 
 void TestMainWindow::componentsAtTheirPlaces_data()
@@ -72,9 +75,13 @@ void TestMainWindow::menuEntries()
     QVERIFY(top[1]->menu() == nullptr);
     QStringList entries;
     const QList<QAction *> datei = top[0]->menu()->actions();
-    for (QAction *action : datei)
-        entries << action->text();
+    for (QAction *action : datei) {
+        if (!action->isSeparator())
+            entries << action->text();
+    }
+    // The machine's four entries, with the two save entries of the test rigs before the end.
     QCOMPARE(entries, (QStringList{"&Maschinen Parameter", "&Hintergrundbild laden", "M&onitor",
+                                   "&Kartenbild speichern...", "Monitor-&Protokoll speichern...",
                                    "&Beenden"}));
     QCOMPARE(sim.window->windowTitle(), QStringLiteral("Corvane Embosser Simulator"));
 }
@@ -177,6 +184,41 @@ void TestMainWindow::minimumSizeAndResize()
     // The logo keeps to the header's right edge; the card panel keeps its place.
     QCOMPARE(sim.window->imgDelvor->geometry().right(), 700 - 10 - 1);
     QCOMPARE(sim.window->cardPanel->pos(), QPoint(10, 11));
+}
+
+void TestMainWindow::closeDuringJobWaitsForItsEnd()
+{
+    Simulator sim(10);
+    sim.start();
+    HostClient host(sim.port());
+    host.send("\x01"
+              "31\x02"
+              "F]00 U0   0540  0856 0100 050 0  14\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    QSignalSpy closed(sim.window.get(), &TfrmVorlak::closed);
+    bool shownAfterClose = false;
+    bool busyAfterClose = false;
+    // The close comes while the job strikes (nested inside this test's wait).
+    QTimer::singleShot(60, [&] {
+        sim.window->close();
+        shownAfterClose = sim.window->isVisible();
+        busyAfterClose = sim.state().Busy;
+        // From now on host input is ignored: this poll goes unanswered.
+        host.send("\x04"
+                  "31\x05");
+    });
+    host.send("\x01"
+              "31\x02"
+              "T]00ABCDEFGH@00001\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000);
+    QVERIFY(shownAfterClose);
+    QVERIFY(busyAfterClose);
+    QVERIFY(sim.state().Closing);
+    // The job ran to its end: every glyph was struck.
+    QCOMPARE(sim.sound.played.count(QStringLiteral("Emboss.wav")), 8);
+    QVERIFY(!sim.window->isVisible());
+    QCOMPARE(host.readFor(30), QByteArray());
 }
 
 VORLAK_TEST_MAIN(TestMainWindow)

@@ -1,0 +1,66 @@
+#include "seriallink.h"
+
+#include "codepage.h"
+#include "machine.h"
+#include "vacomm.h"
+
+SerialLink::SerialLink(Machine &machine, QObject *parent)
+    : QObject(parent), m_machine(machine), m_comm(std::make_unique<TVaComm>())
+{
+    // The machine's serial settings: 9600 8N1, no flow control, closed until chosen.
+    TVaComm &comm = *m_comm;
+    comm.setBaudrate(br9600);
+    comm.setParity(paNone);
+    comm.setDatabits(db8);
+    comm.setStopbits(sb1);
+    TVaFlowControl *flow = comm.FlowControl();
+    flow->setOutCtsFlow(false);
+    flow->setOutDsrFlow(false);
+    flow->setXonXoffOut(false);
+    flow->setXonXoffIn(false);
+    flow->setDsrSensitivity(false);
+    flow->setTxContinueOnXoff(false);
+    flow->setControlDtr(dtrDisabled);
+    flow->setControlRts(rtsDisabled);
+    comm.setPortNum(7);
+    comm.setDeviceName(QStringLiteral("COM%d"));
+    comm.setAutoOpen(false);
+    comm.setSyncThreads(true);
+    comm.setOnRxChar([this](QObject *sender, qint32 count) { VaCommRxChar(sender, count); });
+
+    m_machine.addLink(this);
+    m_machine.setSerialReceiveStep([this] { VaCommRxChar(this, 0); });
+}
+
+SerialLink::~SerialLink()
+{
+    m_machine.setSerialReceiveStep({});
+    m_machine.removeLink(this);
+    m_comm.reset(); // closes an open port
+}
+
+void SerialLink::choosePort(const QString &deviceName)
+{
+    m_comm->Close();
+    m_comm->setDeviceName(deviceName);
+    if (deviceName != QLatin1String("NONE"))
+        m_comm->Open();
+}
+
+void SerialLink::VaCommRxChar(QObject *, qint32)
+{
+    char byte = 0;
+    while (m_comm->ReadChar(byte)) {
+        const QString character = CodePage::toText(QByteArray(1, byte));
+        // In the buffer before logging can run a nested receive step: bytes keep their order.
+        m_machine.ReceiveBuffer().append(character);
+        m_machine.panel().logTraffic(0, character);
+    }
+    m_machine.DispatchReceived();
+}
+
+void SerialLink::sendReply(const QString &text)
+{
+    if (m_comm->Active())
+        m_comm->WriteText(CodePage::toBytes(text));
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "machineinterfaces.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class Machine;
+class TVaComm;
+
+// The serial host link: the serial port component `VaComm` carrying the protocol's bytes into
+// the machine's receive buffer and the replies back. Closed at start; the operator opens it by
+// choosing a port in the setup dialog. It only carries bytes.
+class SerialLink : public QObject, public HostLink
+{
+    Q_OBJECT
+public:
+    explicit SerialLink(Machine &machine, QObject *parent = nullptr);
+    ~SerialLink() override;
+
+    TVaComm &VaComm() { return *m_comm; }
+
+    // The setup dialog's choice: closes the port, takes the device name and opens it unless
+    // it is "NONE". An open failure raises the component's error and leaves the port closed.
+    void choosePort(const QString &deviceName);
+
+    // The receive step: takes every waiting byte into the receive buffer (logging each), then
+    // runs the dispatcher once, also with the port closed. The component's receive event calls
+    // it, and so does a running job after each strike.
+    void VaCommRxChar(QObject *sender, qint32 count);
+
+    // Writes the reply while the port is open. A write queue that stays full raises "Output
+    // buffer is full. Please check comm status.", which ends the steps that led to the reply.
+    void sendReply(const QString &text) override;
+
+private:
+    Machine &m_machine;
+    std::unique_ptr<TVaComm> m_comm;
+};
