@@ -5,6 +5,7 @@
 #include "vorlakerror.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -30,9 +31,22 @@ TcpServerLink::TcpServerLink(Machine &machine, QObject *parent)
     : QObject(parent), m_machine(machine)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpServerLink::acceptPending);
-    // A failed accept is the one socket error that is shown; nothing is accepted for it.
-    connect(&m_server, &QTcpServer::acceptError, this, [](QAbstractSocket::SocketError error) {
-        throw VorlakError(QStringLiteral("Asynchroner Socket-Fehler %1").arg(int(error)));
+    // A failed accept (no descriptor left, say) is the one socket error that is shown; nothing
+    // is accepted for it. The server goes on accepting after a pause (QTcpServer stops at the
+    // first failure), and a failure that repeats is shown again only after a connection was
+    // accepted. The error is raised from the event loop: the socket layer's own frames must
+    // not be unwound (Qt's network library is built without exception support).
+    connect(&m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
+        QTimer::singleShot(kAcceptRetryMs, this, [this] {
+            if (m_active && m_server.isListening())
+                m_server.resumeAccepting();
+        });
+        if (m_acceptFailureShown)
+            return;
+        m_acceptFailureShown = true;
+        QTimer::singleShot(0, this, [error] {
+            throw VorlakError(QStringLiteral("Asynchroner Socket-Fehler %1").arg(int(error)));
+        });
     });
     m_machine.addLink(this);
 }
@@ -106,6 +120,7 @@ void TcpServerLink::dropConnections()
 void TcpServerLink::acceptPending()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        m_acceptFailureShown = false;
         m_connections.append(socket);
         connect(socket, &QTcpSocket::readyRead, this,
                 [this, socket] { ServerSocketClientRead(socket); });

@@ -41,6 +41,8 @@ public:
     // A reply larger than this that the connection has not yet drained is dropped, as a socket
     // that cannot take bytes at once drops them: a host that never reads cannot grow memory.
     static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
+    // After a failed accept the server tries again this much later.
+    static constexpr int kAcceptRetryMs = 100;
 
 signals:
     void clientConnected();
@@ -59,4 +61,5 @@ private:
     QList<QTcpSocket *> m_connections;
     int m_port = 10001;
     bool m_active = false;
+    bool m_acceptFailureShown = false;
 };

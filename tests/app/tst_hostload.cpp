@@ -15,10 +15,12 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -178,6 +180,7 @@ private slots:
     void megabyteInOneWrite();
     void hostThatNeverReadsCannotGrowMemory();
     void sixtyRecordsAndSixtyLines();
+    void failedAcceptDoesNotEndAccepting();
 };
 
 void TestHostLoad::crowdOfJunkClientsWhileHostPolls()
@@ -406,6 +409,47 @@ void TestHostLoad::sixtyRecordsAndSixtyLines()
     QVERIFY(!sim.state().Busy);
     QCOMPARE(host.poll(), ackReply('1'));
     QCOMPARE(sim.display(), QStringLiteral("READY"));
+}
+
+// A connection the server cannot accept (here: no file descriptor left) is reported once in
+// the error box, and the server goes on accepting: that host and later ones are served once
+// descriptors are free again.
+void TestHostLoad::failedAcceptDoesNotEndAccepting()
+{
+    Simulator sim;
+    sim.start();
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit original = limit;
+    // Every descriptor but one taken: the host's socket gets the last, the accept gets none.
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 4096);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        fillers.push_back(fd);
+    QCOMPARE(errno, EMFILE);
+    ::close(fillers.back());
+    fillers.pop_back();
+    const int host = connectRaw(sim.port());
+    const bool reported = serveUntil([&] { return !sim.errors.messages.isEmpty(); }, 3000);
+    // More failed accepts while nothing is free again are not reported again.
+    serveUntil([] { return false; }, 300);
+    for (int fd : fillers)
+        ::close(fd);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &original), 0);
+    QVERIFY(host >= 0);
+    QVERIFY(reported);
+    QCOMPARE(sim.errors.messages, QStringList{QStringLiteral("Asynchroner Socket-Fehler 4.")});
+
+    QTRY_COMPARE(sim.window->ServerSocket().connectionCount(), 1);
+    QVERIFY(sendRaw(host, kPoll));
+    QByteArray reply;
+    QVERIFY(serveUntil([&] { return (reply += readRaw(host, 2, 0)).size() >= 2; }));
+    QCOMPARE(reply, ackReply('P'));
+    HostClient next(sim.port());
+    QVERIFY(next.connected);
+    QTRY_COMPARE(sim.window->ServerSocket().connectionCount(), 2);
+    ::close(host);
 }
 
 VORLAK_TEST_MAIN(TestHostLoad)
