@@ -36,6 +36,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -175,6 +176,7 @@ public:
         ::kill(m_pid, SIGTERM);
         ::waitpid(m_pid, nullptr, 0);
     }
+    pid_t pid() const { return m_pid; }
     int port = 0;
 
 private:
@@ -287,6 +289,29 @@ private:
     int m_control = -1;
 };
 
+// The CPUs this bench may run on, in order.
+std::vector<int> allowedCpus(cpu_set_t *mask)
+{
+    std::vector<int> cpus;
+    if (::sched_getaffinity(0, sizeof *mask, mask) != 0)
+        return cpus;
+    for (int i = 0; i < CPU_SETSIZE; ++i) {
+        if (CPU_ISSET(i, mask))
+            cpus.push_back(i);
+    }
+    return cpus;
+}
+
+// Pins one thread (0: the calling one) to one CPU.
+void pinTo(pid_t thread, int cpu)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (::sched_setaffinity(thread, sizeof set, &set) != 0)
+        die("sched_setaffinity");
+}
+
 std::vector<double> roundTrips(int fd, int count, size_t replyLength)
 {
     std::vector<double> us;
@@ -351,6 +376,27 @@ double loadAverage()
 }
 
 // CPU seconds the simulator used and wall seconds passed while `work` ran.
+struct SideBySide {
+    std::vector<double> echoUs, simUs;
+    double simCpuSeconds = 0;
+};
+
+// `polls` round trips to each server in `rounds` rounds that alternate between them.
+SideBySide alternatingRounds(int echo, int host, const Simulator &sim, int polls, int rounds)
+{
+    SideBySide r;
+    for (int round = 0; round < rounds; ++round) {
+        const int count = polls / rounds + (round < polls % rounds ? 1 : 0);
+        const std::vector<double> e = roundTrips(echo, count, 2);
+        r.echoUs.insert(r.echoUs.end(), e.begin(), e.end());
+        const double c0 = sim.cpuSeconds();
+        const std::vector<double> s = roundTrips(host, count, 2);
+        r.simCpuSeconds += sim.cpuSeconds() - c0;
+        r.simUs.insert(r.simUs.end(), s.begin(), s.end());
+    }
+    return r;
+}
+
 template <typename Work> double cpuPercentDuring(const Simulator &sim, Work work)
 {
     const double c0 = sim.cpuSeconds();
@@ -403,12 +449,13 @@ int main(int argc, char **argv)
     std::string program = "./app/vorlak";
     int polls = 20000;
     bool quick = false;
+    bool pollsGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--vorlak" && i + 1 < argc)
             program = argv[++i];
         else if (a == "--polls" && i + 1 < argc)
-            polls = std::max(1, std::atoi(argv[++i]));
+            polls = std::max(1, std::atoi(argv[++i])), pollsGiven = true;
         else if (a == "--quick")
             quick = true;
         else {
@@ -416,7 +463,7 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (quick)
+    if (quick && !pollsGiven)
         polls = 2000;
     const int jobGlyphs = quick ? 40 : 200;
     const int totalPolls = quick ? 20000 : 100000;
@@ -456,30 +503,47 @@ int main(int argc, char **argv)
         roundTrips(echo, 200, 2); // warm-up
         roundTrips(host, 200, 2);
         pollsSoFar += 200;
-        constexpr int kRounds = 10;
-        std::vector<double> echoUs;
-        std::vector<double> simUs;
-        double simCpu = 0;
-        for (int round = 0; round < kRounds; ++round) {
-            const int count = polls / kRounds + (round < polls % kRounds ? 1 : 0);
-            const std::vector<double> e = roundTrips(echo, count, 2);
-            echoUs.insert(echoUs.end(), e.begin(), e.end());
-            const double c0 = sim.cpuSeconds();
-            const std::vector<double> s = roundTrips(host, count, 2);
-            simCpu += sim.cpuSeconds() - c0;
-            simUs.insert(simUs.end(), s.begin(), s.end());
-        }
+        const SideBySide all = alternatingRounds(echo, host, sim, polls, 10);
         pollsSoFar += polls;
-        const Stats e = stats(echoUs);
-        const Stats s = stats(simUs);
+        const Stats e = stats(all.echoUs);
+        const Stats s = stats(all.simUs);
         figure("echo_rtt_p50_us", e.p50, "us");
         figure("echo_rtt_p99_us", e.p99, "us");
         figure("echo_rtt_max_us", e.max, "us");
         figure("sim_rtt_p50_us", s.p50, "us");
         figure("sim_rtt_p99_us", s.p99, "us");
         figure("sim_rtt_max_us", s.max, "us");
-        figure("sim_cpu_per_poll_us", simCpu * 1e6 / polls, "us");
+        figure("sim_cpu_per_poll_us", all.simCpuSeconds * 1e6 / polls, "us");
         figure("sim_to_echo_p99_ratio", s.p99 / e.p99, "x");
+    }
+    cpu_set_t allowed;
+    if (const std::vector<int> cpus = allowedCpus(&allowed); cpus.size() >= 2) {
+        // Where the scheduler wakes each server decides much of a round trip: a server woken
+        // on the host's own CPU answers at once, one woken on another (idle) CPU pays for that
+        // CPU's wake-up, and a server keeps whichever CPU it happened to land on. Pinned the
+        // same way, both servers pay the same, and the ratio is what the simulator itself adds.
+        const int half = std::max(1, polls / 2);
+        for (const auto &[placement, serverCpu] :
+             {std::pair<const char *, int>{"same_cpu", cpus[0]}, {"cross_cpu", cpus[1]}}) {
+            pinTo(0, cpus[0]);
+            pinTo(server.pid(), serverCpu);
+            pinTo(sim.pid, serverCpu);
+            roundTrips(echo, 200, 2); // settle on the new CPUs
+            roundTrips(host, 200, 2);
+            const SideBySide pinned = alternatingRounds(echo, host, sim, half, 10);
+            pollsSoFar += 200 + half;
+            const Stats e = stats(pinned.echoUs);
+            const Stats s = stats(pinned.simUs);
+            const std::string p = placement;
+            figure("echo_" + p + "_rtt_p50_us", e.p50, "us");
+            figure("echo_" + p + "_rtt_p99_us", e.p99, "us");
+            figure("sim_" + p + "_rtt_p50_us", s.p50, "us");
+            figure("sim_" + p + "_rtt_p99_us", s.p99, "us");
+            figure("sim_" + p + "_cpu_per_poll_us", pinned.simCpuSeconds * 1e6 / half, "us");
+            figure("sim_to_echo_" + p + "_p99_ratio", s.p99 / e.p99, "x");
+        }
+        for (const pid_t thread : {pid_t(0), server.pid(), sim.pid})
+            ::sched_setaffinity(thread, sizeof allowed, &allowed);
     }
     ::close(echo);
 
