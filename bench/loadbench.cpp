@@ -6,7 +6,8 @@
 // Figures, measured side by side in one run against the same loopback:
 //  - poll round trip (EOT "31" ENQ to the complete reply): p50, p99, max, next to a minimal
 //    echo server written here (blocking sockets, a process of its own; rounds of the two
-//    alternate), and the simulator's CPU per poll;
+//    alternate), and the simulator's CPU per poll; then the same with both servers pinned to
+//    the host's CPU and to another CPU, where the scheduler's choice cannot tip the ratio;
 //  - the same while an emboss job of 200 glyphs runs (a poll every 5 ms between strikes), next
 //    to polls every 5 ms with no job;
 //  - polls per second with one host pipelining requests (each poll its own write, no waiting;
@@ -375,7 +376,6 @@ double loadAverage()
     return one;
 }
 
-// CPU seconds the simulator used and wall seconds passed while `work` ran.
 struct SideBySide {
     std::vector<double> echoUs, simUs;
     double simCpuSeconds = 0;
@@ -397,6 +397,7 @@ SideBySide alternatingRounds(int echo, int host, const Simulator &sim, int polls
     return r;
 }
 
+// CPU seconds the simulator used and wall seconds passed while `work` ran.
 template <typename Work> double cpuPercentDuring(const Simulator &sim, Work work)
 {
     const double c0 = sim.cpuSeconds();
@@ -452,13 +453,14 @@ int main(int argc, char **argv)
     bool pollsGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--vorlak" && i + 1 < argc)
+        if (a == "--vorlak" && i + 1 < argc) {
             program = argv[++i];
-        else if (a == "--polls" && i + 1 < argc)
-            polls = std::max(1, std::atoi(argv[++i])), pollsGiven = true;
-        else if (a == "--quick")
+        } else if (a == "--polls" && i + 1 < argc) {
+            polls = std::max(1, std::atoi(argv[++i]));
+            pollsGiven = true;
+        } else if (a == "--quick") {
             quick = true;
-        else {
+        } else {
             std::fprintf(stderr, "usage: loadbench [--vorlak PATH] [--polls N] [--quick]\n");
             return 2;
         }
