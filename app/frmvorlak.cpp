@@ -1,6 +1,7 @@
 #include "frmvorlak.h"
 
 #include "aboutbox.h"
+#include "abouttexts.h"
 #include "cardpanel.h"
 #include "frmsetup.h"
 #include "lcdscreen.h"
@@ -484,20 +485,9 @@ void TfrmVorlak::acInfoExecute()
     const bool wasOnTop = windowFlags().testFlag(Qt::WindowStaysOnTopHint);
     setStayOnTop(false);
     const auto restore = qScopeGuard([this, wasOnTop] { setStayOnTop(wasOnTop); });
-    m_aboutBox->setCopyright(QStringLiteral("Corvane Embosser Simulator\r"
-                                            "\u00A9 2024 Corvane Systems GmbH\r"
-                                            "All rights reserved.\r"
-                                            "\r"
-                                            "Sales and support:\r"
-                                            "Corvane Systems GmbH\r"
-                                            "Industriestra\u00DFe 12\r"
-                                            "12345 Musterstadt\r"
-                                            "Phone +49 30 5550 1234"));
-    m_aboutBox->setUrl(QStringLiteral("https://support.corvane.example/"));
-    m_aboutBox->setWarning(QStringLiteral("Warning\r"
-                                          "This program is protected by copyright law.\r"
-                                          "Copying or passing it on without permission is "
-                                          "prohibited."));
+    m_aboutBox->setCopyright(aboutCopyright());
+    m_aboutBox->setUrl(aboutUrl());
+    m_aboutBox->setWarning(aboutWarning());
     m_aboutBox->Execute();
 }
 

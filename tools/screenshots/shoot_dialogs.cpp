@@ -3,6 +3,7 @@
 // Run by tools/screenshot-dialogs.sh on a virtual X display.
 
 #include "aboutbox.h"
+#include "abouttexts.h"
 #include "aboutwnd.h"
 #include "frmsetup.h"
 #include "monitorform.h"
@@ -91,16 +92,8 @@ int main(int argc, char **argv)
 
     TAboutBox box;
     box.setAppName(QStringLiteral("Vorlak"));
-    box.setCopyright(QStringLiteral("Corvane Embosser Simulator\r"
-                                    "\u00A9 2024 Corvane Systems GmbH\r"
-                                    "All rights reserved.\r"
-                                    "\r"
-                                    "Sales and support:\r"
-                                    "Corvane Systems GmbH\r"
-                                    "Industriestra\u00DFe 12\r"
-                                    "12345 Musterstadt\r"
-                                    "Phone +49 30 5550 1234"));
-    box.setUrl(QStringLiteral("https://support.corvane.example/"));
+    box.setCopyright(aboutCopyright());
+    box.setUrl(aboutUrl());
     TAboutWnd about(box);
     about.show();
     save(&about, folder, QStringLiteral("about.png"));
