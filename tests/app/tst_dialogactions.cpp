@@ -2,7 +2,9 @@
 // setup value takes effect), "Monitor" (real traffic over TCP in both halves) and "Info"
 // (the main window's style while the About box shows).
 
+#include "modalwindows.h"
 #include "simulatorharness.h"
+#include "testfiles.h"
 
 #include "aboutwnd.h"
 #include "monitorform.h"
@@ -22,39 +24,6 @@
 
 namespace
 {
-
-// Runs action on the modal window as soon as it shows (inside its own event loop).
-void whenModalShows(std::function<void(QWidget *)> action)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
-        }
-    });
-    timer->start();
-}
-
-bool onTop(Simulator &sim)
-{
-    return sim.window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-}
-
-QString settingsPath(Simulator &sim)
-{
-    return sim.window->DataFolder() + QStringLiteral("Vorlak.ini");
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
 
 const QByteArray kPoll("\x04"
                        "31\x05");
@@ -121,15 +90,15 @@ void TestDialogActions::cancelKeepsValuesFontsAtOnceStayOnTopApplied()
     QCOMPARE(setup.font0Height(), 8);
     QCOMPARE(setup.portText(), QStringLiteral("4711"));
     // Stay-on-top takes effect however the dialog closed; the serial port choice does not.
-    QVERIFY(onTop(sim));
+    QVERIFY(sim.onTop());
     QCOMPARE(sim.window->SerialDeviceName(), QStringLiteral("NONE"));
     // The TCP port takes effect at the next start only.
     QCOMPARE(sim.port(), listening);
     QCOMPARE(sim.panel(2), panel2);
-    QVERIFY(!QFile::exists(settingsPath(sim)));
+    QVERIFY(!QFile::exists(sim.settingsPath()));
 
     sim.window->close();
-    const QByteArray written = readAll(settingsPath(sim));
+    const QByteArray written = readAll(sim.settingsPath());
     QVERIFY(written.contains("\nFont0=8\n"));
     QVERIFY(written.contains("\nPort=4711\n"));
     QVERIFY(written.contains("\nStayOnTop=1\n"));
@@ -154,10 +123,10 @@ void TestDialogActions::okWritesSettingsKeepsSerialChoiceAndAppliesStayOnTop()
         setup.btnOK->click();
     });
     sim.window->acSetup->trigger();
-    QVERIFY(onTop(sim));
+    QVERIFY(sim.onTop());
     QCOMPARE(sim.window->SerialDeviceName(), device);
     QCOMPARE(sim.panel(0), device); // the port opened
-    QVERIFY(readAll(settingsPath(sim)).endsWith("\nStayOnTop=1\n"));
+    QVERIFY(readAll(sim.settingsPath()).endsWith("\nStayOnTop=1\n"));
 
     // The choice is selected again at the next show; "NONE" and no stay-on-top undo both.
     QString selectedAgain;
@@ -169,10 +138,10 @@ void TestDialogActions::okWritesSettingsKeepsSerialChoiceAndAppliesStayOnTop()
     });
     sim.window->acSetup->trigger();
     QCOMPARE(selectedAgain, device);
-    QVERIFY(!onTop(sim));
+    QVERIFY(!sim.onTop());
     QCOMPARE(sim.window->SerialDeviceName(), QStringLiteral("NONE"));
     QCOMPARE(sim.panel(0), device); // "NONE" closes the port and leaves the panel
-    QVERIFY(readAll(settingsPath(sim)).endsWith("\nStayOnTop=0\n"));
+    QVERIFY(readAll(sim.settingsPath()).endsWith("\nStayOnTop=0\n"));
     QVERIFY(sim.errors.messages.isEmpty());
     ::close(master);
 }
@@ -199,7 +168,7 @@ void TestDialogActions::okWithUnwritableFileTouchesNothingElse()
     QTRY_COMPARE(sim.errors.messages.size(), 1);
     QCOMPARE(sim.errors.messages[0],
              QStringLiteral("In %1/Vorlak/Vorlak.ini kann nicht geschrieben werden.").arg(blocker));
-    QVERIFY(!onTop(sim));
+    QVERIFY(!sim.onTop());
     QCOMPARE(sim.window->SerialDeviceName(), QStringLiteral("NONE"));
 }
 
@@ -254,11 +223,11 @@ void TestDialogActions::aboutBoxLowersWindowOnlyWhileShown()
         file.write("[Setup]\nStayOnTop=1\n");
     }
     sim.start();
-    QVERIFY(onTop(sim));
+    QVERIFY(sim.onTop());
     bool onTopWhileShown = true;
     QString caption, version;
     whenModalShows([&](QWidget *modal) {
-        onTopWhileShown = onTop(sim);
+        onTopWhileShown = sim.onTop();
         caption = modal->windowTitle();
         if (auto *about = qobject_cast<TAboutWnd *>(modal))
             version = about->lblVersion->text();
@@ -272,16 +241,16 @@ void TestDialogActions::aboutBoxLowersWindowOnlyWhileShown()
                           .arg(VORLAK_VERSION_MINOR)
                           .arg(VORLAK_VERSION_PATCH)
                           .arg(VORLAK_VERSION_TWEAK));
-    QVERIFY(onTop(sim));
+    QVERIFY(sim.onTop());
 
     // A normal window stays normal.
     sim.window->frmSetup().cbStayOnTop->setChecked(false);
     whenModalShows([&](QWidget *) { sim.window->frmSetup().btnCancel->click(); });
     sim.window->acSetup->trigger();
-    QVERIFY(!onTop(sim));
+    QVERIFY(!sim.onTop());
     whenModalShows([&](QWidget *modal) { QTest::keyClick(modal, Qt::Key_Return); });
     sim.window->acInfo->trigger();
-    QVERIFY(!onTop(sim));
+    QVERIFY(!sim.onTop());
 }
 
 VORLAK_TEST_MAIN(TestDialogActions)

@@ -2,6 +2,7 @@
 // display texts, the operator's buttons and their sequences, and request framing.
 
 #include "simulatorharness.h"
+#include "widgetpictures.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -336,24 +337,16 @@ void TestHostProtocol::displayRedrawsOnlyNewTexts()
     sim.start();
     HostClient host(sim.port());
     QTest::qWait(50);
-    struct PaintCounter : QObject {
-        int paints = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
-    sim.window->LCDScreen->installEventFilter(&counter);
+    EventCounter counter(sim.window->LCDScreen);
     for (int i = 0; i < 5; ++i)
         QCOMPARE(host.poll(), ackReply('P'));
-    QCOMPARE(counter.paints, 0);
+    QCOMPARE(counter.count, 0);
     sim.machine().btnPauseClick();
     QCOMPARE(host.poll(), ackReply('W'));
     QCOMPARE(sim.display(), QStringLiteral("PAUSE"));
-    QCOMPARE(counter.paints, 1);
+    QCOMPARE(counter.count, 1);
     QCOMPARE(host.poll(), ackReply('W'));
-    QCOMPARE(counter.paints, 1);
+    QCOMPARE(counter.count, 1);
 }
 
 VORLAK_TEST_MAIN(TestHostProtocol)

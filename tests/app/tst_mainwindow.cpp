@@ -3,6 +3,7 @@
 
 #include "cardpanel.h"
 #include "simulatorharness.h"
+#include "widgetpictures.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -102,23 +103,15 @@ void TestMainWindow::statusBarPanels()
 
     // Every poll toggles panel 1: a new text repaints the panel, it does not lay the status bar
     // out again.
-    struct LayoutCounter : QObject {
-        int requests = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            requests += event->type() == QEvent::LayoutRequest;
-            return false;
-        }
-    } counter;
     QTest::qWait(50);
-    sim.window->statusBar()->installEventFilter(&counter);
+    EventCounter counter(sim.window->statusBar(), QEvent::LayoutRequest);
     for (int i = 0; i < 20; ++i) {
         sim.window->setStatusPanelText(1, i % 2 ? QString() : QStringLiteral("SEL"));
         sim.window->setStatusPanelText(0, i % 2 ? QStringLiteral("Waiting")
                                                 : QStringLiteral("Host connected"));
         QCoreApplication::processEvents();
     }
-    QCOMPARE(counter.requests, 0);
+    QCOMPARE(counter.count, 0);
 }
 
 // A host that polls without pause toggles panel 1 at every poll: the text is exact at once,
@@ -129,15 +122,7 @@ void TestMainWindow::statusPanelPicturesFollowBursts()
     sim.start();
     QLabel *panel = sim.window->statusPanels[1];
     QTest::qWait(50);
-    struct PaintCounter : QObject {
-        int paints = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
-    panel->installEventFilter(&counter);
+    EventCounter counter(panel);
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < 400; ++i) {
@@ -147,24 +132,18 @@ void TestMainWindow::statusPanelPicturesFollowBursts()
         QCoreApplication::processEvents();
     }
     const qint64 took = clock.elapsed();
-    QVERIFY2(counter.paints <= 2 + 2 * (took / 20 + 1),
-             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(counter.paints).arg(took)));
+    QVERIFY2(counter.count <= 2 + 2 * (took / 20 + 1),
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(counter.count).arg(took)));
     // The burst's last text ("" after "SEL") is on screen once the period is over.
     sim.window->setStatusPanelText(1, QStringLiteral("SEL"));
-    const int before = counter.paints;
-    QTRY_VERIFY(counter.paints > before);
+    const int before = counter.count;
+    QTRY_VERIFY(counter.count > before);
     QTest::qWait(40);
     QVERIFY(panel->updatesEnabled());
     // What the window holds now is what painting the panel afresh gives.
-    auto onScreen = [&] {
-        const QPoint at = panel->mapTo(sim.window.get(), QPoint(0, 0));
-        return panel->screen()
-            ->grabWindow(sim.window->winId(), at.x(), at.y(), panel->width(), panel->height())
-            .toImage();
-    };
-    const QImage shown = onScreen();
+    const QImage shown = onScreen(*panel);
     panel->repaint();
-    QCOMPARE(shown, onScreen());
+    QCOMPARE(shown, onScreen(*panel));
 }
 
 void TestMainWindow::minimumSizeAndResize()

@@ -2,6 +2,7 @@
 // writes, files written by hand or by nobody, and a file that cannot be written.
 
 #include "simulatorharness.h"
+#include "testfiles.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -9,31 +10,6 @@
 
 namespace
 {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QString settingsPath(Simulator &sim)
-{
-    return sim.window->DataFolder() + QStringLiteral("Vorlak.ini");
-}
-
-bool onTop(Simulator &sim)
-{
-    return sim.window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-}
 
 } // namespace
 
@@ -63,8 +39,8 @@ void TestSettingsFile::firstStartWithoutFile()
     QVERIFY(sim.window->ServerSocket().active());
     QVERIFY(sim.panel(2).endsWith(QStringLiteral(":0")));
     QCOMPARE(sim.window->frmSetup().font0Height(), 5);
-    QVERIFY(!onTop(sim));
-    QVERIFY(!QFile::exists(settingsPath(sim)));
+    QVERIFY(!sim.onTop());
+    QVERIFY(!QFile::exists(sim.settingsPath()));
     QVERIFY(sim.errors.messages.isEmpty());
 }
 
@@ -84,7 +60,7 @@ void TestSettingsFile::closeWritesEveryKeyInOrder()
     sim.window->close();
     QVERIFY(!sim.window->ServerSocket().active());
     QVERIFY(sim.errors.messages.isEmpty());
-    QCOMPARE(readAll(settingsPath(sim)),
+    QCOMPARE(readAll(sim.settingsPath()),
              QStringLiteral("[Form]\nTop=%1\nLeft=%2\nWidth=%3\nHeight=%4\n\n[Setup]\nFont0=8\n"
                             "Font1=12\nPort=54321\nReverse=1\nStayOnTop=1\n")
                  .arg(frame.top())
@@ -120,7 +96,7 @@ void TestSettingsFile::everyKeyRoundTrips()
     QCOMPARE(setup.portText(), QStringLiteral("0"));
     QVERIFY(setup.reverse());
     QVERIFY(setup.stayOnTop());
-    QVERIFY(onTop(second));
+    QVERIFY(second.onTop());
     QVERIFY(second.errors.messages.isEmpty());
 }
 
@@ -196,7 +172,7 @@ void TestSettingsFile::valuesAreConvertedAsWholes()
     sim.start();
     QCOMPARE(sim.window->frmSetup().font0Height(), font0);
     QCOMPARE(sim.window->frmSetup().stayOnTop(), stayOnTop);
-    QCOMPARE(onTop(sim), stayOnTop);
+    QCOMPARE(sim.onTop(), stayOnTop);
 }
 
 void TestSettingsFile::smallSizeGivesMinimumWindow()

@@ -3,6 +3,7 @@
 
 #include "aboutbox.h"
 #include "aboutwnd.h"
+#include "modalwindows.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -15,21 +16,6 @@
 
 namespace
 {
-
-// Runs action on the modal window as soon as it shows (inside its own event loop).
-void whenModalShows(std::function<void(QWidget *)> action)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
-        }
-    });
-    timer->start();
-}
 
 class UrlCatcher : public QObject
 {

@@ -124,6 +124,14 @@ void choosePort(Simulator &sim, const QString &name)
     QObject::disconnect(done);
 }
 
+// Starts the simulator with the host's line offered in the setup dialog and chosen there.
+void startOnLine(Simulator &sim, const QString &path)
+{
+    sim.window->frmSetup().setExtraSerialPorts({path});
+    sim.start();
+    choosePort(sim, path);
+}
+
 double cpuSeconds()
 {
     rusage usage{};
@@ -166,9 +174,7 @@ void TestSerialLink::pollWholeOrByteByByte()
 {
     PtyHost host;
     Simulator sim;
-    sim.window->frmSetup().setExtraSerialPorts({host.path});
-    sim.start();
-    choosePort(sim, host.path);
+    startOnLine(sim, host.path);
 
     host.send(kPoll);
     QCOMPARE(host.read(2), ackReply('P'));
@@ -189,9 +195,7 @@ void TestSerialLink::jobOverSerialAnswersPollsBetweenStrikes()
 {
     PtyHost host;
     Simulator sim(4); // strikes of 40 ms
-    sim.window->frmSetup().setExtraSerialPorts({host.path});
-    sim.start();
-    choosePort(sim, host.path);
+    startOnLine(sim, host.path);
     host.send("\x01"
               "31\x02"
               "F]00 U0   0540  0856 0100 050 0  14\x03");
@@ -231,9 +235,7 @@ void TestSerialLink::replyGoesToBothLinksAndIsLoggedOnce()
 {
     PtyHost serial;
     Simulator sim;
-    sim.window->frmSetup().setExtraSerialPorts({serial.path});
-    sim.start();
-    choosePort(sim, serial.path);
+    startOnLine(sim, serial.path);
     sim.window->MonitorForm().show();
     HostClient older(sim.port());
     HostClient newer(sim.port());
@@ -251,9 +253,7 @@ void TestSerialLink::noneClosesThePortAndKeepsPanel0()
 {
     PtyHost host;
     Simulator sim;
-    sim.window->frmSetup().setExtraSerialPorts({host.path});
-    sim.start();
-    choosePort(sim, host.path);
+    startOnLine(sim, host.path);
     QVERIFY(sim.window->serialLink().VaComm().Active());
     choosePort(sim, QStringLiteral("NONE"));
     QVERIFY(!sim.window->serialLink().VaComm().Active());
@@ -281,9 +281,7 @@ void TestSerialLink::otherEndClosingDuringJobNeitherHangsNorSpins()
 {
     PtyHost host;
     Simulator sim(4);
-    sim.window->frmSetup().setExtraSerialPorts({host.path});
-    sim.start();
-    choosePort(sim, host.path);
+    startOnLine(sim, host.path);
     host.send("\x01"
               "31\x02"
               "F]00 U0   0540  0856 0100 050 0  14\x03");
@@ -313,9 +311,7 @@ void TestSerialLink::fullOutputBufferLosesOnlyThatReply()
 {
     PtyHost serial; // never read: the line backs up, then the component's write queue
     Simulator sim;
-    sim.window->frmSetup().setExtraSerialPorts({serial.path});
-    sim.start();
-    choosePort(sim, serial.path);
+    startOnLine(sim, serial.path);
     sim.window->serialLink().VaComm().Buffers()->setWriteTimeout(100);
     HostClient tcp(sim.port());
     // Poll after poll on TCP; every reply also goes to the serial line, which backs up. The

@@ -70,6 +70,8 @@ public:
     EmulatorState &state() { return window->machine().state(); }
     QString display() const { return window->LCDScreen->Lines().join(QLatin1Char('\n')); }
     QString panel(int i) const { return window->statusPanelText(i); }
+    QString settingsPath() const { return window->DataFolder() + QStringLiteral("Vorlak.ini"); }
+    bool onTop() const { return window->windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
 
     // Runs the operator's Clear and lets its sequence end: the machine then reports READY.
     void clearToReady() { window->machine().btnClearClick(); }

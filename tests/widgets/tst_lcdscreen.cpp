@@ -2,6 +2,7 @@
 // the moment of redrawing and scrolling.
 
 #include "lcdscreen.h"
+#include "widgetpictures.h"
 
 #include <QScreen>
 #include <QtTest>
@@ -45,22 +46,6 @@ void applyMainWindowSettings(TLCDScreen &lcd)
     lcd.setColor(9367726);
     lcd.setPixelOff(14869218);
     lcd.setIntensity(255);
-}
-
-// The widget painted afresh.
-QImage shot(QWidget &widget)
-{
-    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// What the window system holds for the widget now, without painting anything.
-QImage onScreen(QWidget &widget)
-{
-    const QPoint at = widget.mapTo(widget.window(), QPoint(0, 0));
-    return widget.screen()
-        ->grabWindow(widget.window()->winId(), at.x(), at.y(), widget.width(), widget.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
 }
 
 // Where the cells and dots of a display lie.
@@ -134,22 +119,6 @@ QString codes(std::initializer_list<int> units)
         text += QChar(unit);
     return text;
 }
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
 
 } // namespace
 
@@ -300,15 +269,7 @@ void TestLCDScreen::readyLightsExactlyItsGlyphs()
                         expected.setPixel(4 + 15 * j + 3 * c + dx, 4 + 3 * r + dy,
                                           lit ? kLit : kUnlit);
             }
-    const QImage image = shot(lcd);
-    for (int y = 0; y < 28; ++y)
-        for (int x = 0; x < 307; ++x)
-            QVERIFY2(image.pixel(x, y) == expected.pixel(x, y),
-                     qPrintable(QStringLiteral("pixel %1, %2: %3, expected %4")
-                                    .arg(x)
-                                    .arg(y)
-                                    .arg(image.pixel(x, y), 8, 16)
-                                    .arg(expected.pixel(x, y), 8, 16)));
+    compareImages(shot(lcd), expected);
 }
 
 void TestLCDScreen::frame_data()
@@ -499,7 +460,7 @@ void TestLCDScreen::settersRedrawAtOnce()
     QFETCH(Setter, setter);
     QFETCH(bool, paints);
     QCoreApplication::processEvents();
-    PaintCounter counter(m_lcd);
+    EventCounter counter(m_lcd);
     setter(*m_lcd);
     // No event processing in between: the paint has happened inside the setter.
     QCOMPARE(counter.count > 0, paints);
@@ -685,7 +646,7 @@ void TestLCDScreen::changesDuringScrollingWaitForTheTick()
     lcd.setScrollActive(true);
     QCoreApplication::processEvents();
 
-    PaintCounter counter(m_lcd);
+    EventCounter counter(m_lcd);
     lcd.setPixelOn(RGBToColor(0, 0, 200));
     lcd.setIntensity(128);
     QCOMPARE(counter.count, 0);
@@ -790,7 +751,7 @@ void TestLCDScreen::disabledAndHidden()
     QCOMPARE(shownText(shot(lcd), lcd).first(), QStringLiteral("READY").leftJustified(20));
 
     lcd.hide();
-    PaintCounter counter(m_lcd);
+    EventCounter counter(m_lcd);
     lcd.setLines({QStringLiteral("BUSY")});
     lcd.setNoOfChars(6);
     QCOMPARE(counter.count, 0);

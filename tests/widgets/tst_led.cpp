@@ -2,6 +2,7 @@
 // its notifications and the picture strip all LEDs share.
 
 #include "led.h"
+#include "widgetpictures.h"
 
 #include <QtTest>
 
@@ -18,11 +19,6 @@ const char *const kPattern[13] = {
 };
 
 const QRgb kParent = qRgb(17, 34, 51);
-
-QImage shot(QWidget &widget)
-{
-    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
 
 // The picture of a look; body or glint of the parent's colour for the transparent ones.
 QImage expectedLook(QRgb body, QRgb glint, QRgb parent)
@@ -53,34 +49,6 @@ QImage expectedLook(QRgb body, QRgb glint, QRgb parent)
     }
     return image;
 }
-
-void compareImages(const QImage &actual, const QImage &expected)
-{
-    QCOMPARE(actual.size(), expected.size());
-    for (int y = 0; y < expected.height(); ++y)
-        for (int x = 0; x < expected.width(); ++x)
-            QVERIFY2(actual.pixel(x, y) == expected.pixel(x, y),
-                     qPrintable(QStringLiteral("pixel %1, %2: %3, expected %4")
-                                    .arg(x)
-                                    .arg(y)
-                                    .arg(actual.pixel(x, y), 8, 16)
-                                    .arg(expected.pixel(x, y), 8, 16)));
-}
-
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
 
 } // namespace
 
@@ -234,7 +202,7 @@ void TestLED::notifications()
 void TestLED::drawsAtOnce()
 {
     QCoreApplication::processEvents();
-    PaintCounter counter(m_led);
+    EventCounter counter(m_led);
     m_led->setLit(true);
     QCOMPARE(counter.count, 1);
     m_led->ChangeColor();
