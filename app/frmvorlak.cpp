@@ -7,6 +7,7 @@
 #include "lcdscreen.h"
 #include "led.h"
 #include "machine.h"
+#include "menubarstyle.h"
 #include "messagedecoder.h"
 #include "monitorform.h"
 #include "qtsoundplayer.h"
@@ -43,6 +44,7 @@ namespace
 {
 
 constexpr int kMenuHeight = 27;
+constexpr int kMenuItemHeight = 20;
 constexpr int kHeaderHeight = 41;
 constexpr int kBottomHeight = 67;
 constexpr int kStatusHeight = 19;
@@ -196,8 +198,18 @@ void TfrmVorlak::buildMenu()
     QFont menuFont(QStringLiteral("Segoe UI"));
     menuFont.setPixelSize(13);
     bar->setFont(menuFont);
+    auto *barStyle = new MenuBarStyle(kMenuHeight, kMenuItemHeight);
+    barStyle->setParent(this);
+    bar->setStyle(barStyle);
+    bar->setPalette(MenuBarStyle::barPalette(bar->palette()));
 
     QMenu *datei = bar->addMenu(QStringLiteral("&Datei"));
+    // A drop-down is a window of its own: it takes neither the bar's font nor its colours.
+    datei->setFont(menuFont);
+    QPalette dropDown = datei->palette();
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        dropDown.setColor(QPalette::Disabled, role, QColor(109, 109, 109));
+    datei->setPalette(dropDown);
     acSetup = datei->addAction(QStringLiteral("&Maschinen Parameter"));
     acSetup->setObjectName(QStringLiteral("acSetup"));
     connect(acSetup, &QAction::triggered, this, reported([this] { acSetupExecute(); }));
@@ -330,15 +342,19 @@ void TfrmVorlak::buildStatusBar()
     bar->setFixedHeight(kStatusHeight);
     bar->setSizeGripEnabled(true);
     const int widths[5] = {120, 50, 120, 120, 50};
+    int left = 0;
     for (int i = 0; i < 5; ++i) {
+        // Side by side from the left edge: placed by hand, since the status bar's own layout
+        // keeps a margin and gaps between its widgets.
         auto *panel = new QLabel(bar);
         // Fixed in both directions: a new text then only repaints the panel. (A label whose
         // size may change has the whole status bar laid out again at every text, which is
         // every poll for panel 1.)
         panel->setFixedSize(widths[i], kStatusPanelHeight);
+        panel->move(left, (kStatusHeight - kStatusPanelHeight) / 2 + 1);
+        left += widths[i];
         panel->setAlignment((i == 4 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        bar->addWidget(panel);
         statusPanels[i] = panel;
     }
 }
@@ -414,6 +430,15 @@ void TfrmVorlak::closeEvent(QCloseEvent *event)
     }
     event->accept();
     emit closed();
+}
+
+bool TfrmVorlak::event(QEvent *event)
+{
+    // The window shows no hints: a highlighted menu entry's status tip would replace the
+    // status panels with a temporary message.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 bool TfrmVorlak::eventFilter(QObject *watched, QEvent *event)

@@ -26,6 +26,10 @@ private slots:
     void componentsAtTheirPlaces();
     void menuEntries();
     void windowIconAtEverySize();
+    void highlightedEntryKeepsStatusPanels_data();
+    void highlightedEntryKeepsStatusPanels();
+    void menuBarColours();
+    void dropDownTakesTheBarsFont();
     void statusBarPanels();
     void statusPanelPicturesFollowBursts();
     void minimumSizeAndResize();
@@ -112,15 +116,125 @@ void TestMainWindow::windowIconAtEverySize()
     QCOMPARE(sim.window->frmSetup().windowIcon().availableSizes(), expected);
 }
 
+namespace
+{
+bool isGrey(QRgb pixel)
+{
+    return qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel);
+}
+} // namespace
+
+void TestMainWindow::highlightedEntryKeepsStatusPanels_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("Beenden") << "FileExit1";
+    QTest::newRow("Monitor") << "acLog";
+    QTest::newRow("Maschinen Parameter") << "acSetup";
+}
+
+// The window shows no hints: a highlighted entry (Beenden has a status tip) leaves every pixel
+// of the five panels as it was.
+void TestMainWindow::highlightedEntryKeepsStatusPanels()
+{
+    QFETCH(QString, entry);
+    Simulator sim;
+    sim.start();
+    sim.window->setStatusPanelText(0, QStringLiteral("Waiting"));
+    sim.window->setStatusPanelText(1, QStringLiteral("SEL"));
+    sim.window->setStatusPanelText(3, QStringLiteral("00001"));
+    QTest::qWait(50);
+    QStatusBar *bar = sim.window->statusBar();
+    const QImage before = shot(*bar);
+    // Opened from the bar, as the operator opens it: the hint travels up to the window.
+    QAction *dateiEntry = sim.window->menuBar()->actions().first();
+    QMenu *datei = dateiEntry->menu();
+    sim.window->menuBar()->setActiveAction(dateiEntry);
+    QVERIFY(QTest::qWaitForWindowExposed(datei));
+    QAction *action = sim.window->findChild<QAction *>(entry);
+    QVERIFY(action);
+    QTest::mouseMove(datei, datei->actionGeometry(action).center());
+    QTRY_COMPARE(datei->activeAction(), action);
+    QTest::keyClick(datei, Qt::Key_Down);
+    QTest::keyClick(datei, Qt::Key_Up);
+    QCOMPARE(datei->activeAction(), action);
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->currentMessage(), QString());
+    compareImages(shot(*bar), before);
+    datei->close();
+}
+
+// The bar's empty area and the open entry are white, the captions black, a disabled caption
+// RGB 109, 109, 109; no line under the entries, which sit centred in the 27-pixel bar.
+void TestMainWindow::menuBarColours()
+{
+    Simulator sim;
+    sim.start();
+    QMenuBar *bar = sim.window->menuBar();
+    QAction *datei = bar->actions().first();
+    const QRect dateiItem = bar->actionGeometry(datei);
+    const QRect infoItem = bar->actionGeometry(sim.window->acInfo);
+    QCOMPARE(dateiItem.height(), 20);
+    QCOMPARE(dateiItem.top(), 3);
+
+    bar->setActiveAction(datei); // opens the drop-down, the entry is drawn as open
+    QVERIFY(QTest::qWaitForWindowExposed(datei->menu()));
+    const QImage open = shot(*bar);
+    datei->menu()->close();
+    QCOMPARE(open.pixel(bar->width() - 3, 13), qRgb(255, 255, 255));
+    int darkest = 255;
+    for (int y = 0; y < bar->height(); ++y)
+        for (int x = dateiItem.left(); x <= infoItem.right(); ++x) {
+            const QRgb pixel = open.pixel(x, y);
+            QVERIFY2(isGrey(pixel), qPrintable(QStringLiteral("pixel %1, %2: %3")
+                                                    .arg(x)
+                                                    .arg(y)
+                                                    .arg(pixel, 8, 16)));
+            darkest = qMin(darkest, qRed(pixel));
+        }
+    QCOMPARE(darkest, 0); // black captions
+    // No line under the entries: below the captions and their mnemonic underline the rows are
+    // white across the bar.
+    for (int y = 21; y < bar->height(); ++y)
+        for (int x = 0; x < bar->width() - 1; ++x)
+            QCOMPARE(open.pixel(x, y), qRgb(255, 255, 255));
+
+    sim.window->acInfo->setEnabled(false);
+    const QImage disabled = shot(*bar);
+    int darkestDisabled = 255;
+    for (int y = infoItem.top(); y <= infoItem.bottom(); ++y)
+        for (int x = infoItem.left(); x <= infoItem.right(); ++x)
+            darkestDisabled = qMin(darkestDisabled, qRed(disabled.pixel(x, y)));
+    QCOMPARE(darkestDisabled, 109);
+}
+
+// A drop-down is a window of its own; it draws its entries in the bar's font all the same.
+void TestMainWindow::dropDownTakesTheBarsFont()
+{
+    Simulator sim;
+    sim.start();
+    QMenuBar *bar = sim.window->menuBar();
+    QMenu *datei = bar->actions().first()->menu();
+    QCOMPARE(datei->font().pixelSize(), 13);
+    QCOMPARE(QFontInfo(datei->font()).family(), QFontInfo(bar->font()).family());
+    QCOMPARE(QFontInfo(datei->font()).family(), QStringLiteral("Liberation Sans"));
+    QCOMPARE(datei->palette().color(QPalette::Disabled, QPalette::Text), QColor(109, 109, 109));
+    // The entries are laid out in it too: "Maschinen Parameter" is as wide as the bar's font
+    // makes it.
+    const QRect entry = datei->actionGeometry(sim.window->acSetup);
+    QVERIFY(entry.width() >= QFontMetrics(bar->font()).horizontalAdvance(
+                                 QStringLiteral("Maschinen Parameter")));
+}
+
 void TestMainWindow::statusBarPanels()
 {
     Simulator sim;
     sim.start();
     const int widths[5] = {120, 50, 120, 120, 50};
-    int left = 2;
+    // Side by side from the bar's left edge: x = 0, 120, 170, 290, 410.
+    int left = 0;
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(sim.window->statusPanels[i]->geometry(), QRect(left, 3, widths[i], 14));
-        left += widths[i] + 6;
+        left += widths[i];
         if (i != 2)
             QCOMPARE(sim.panel(i), QString());
     }
