@@ -31,11 +31,13 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QNetworkInterface>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -90,6 +92,54 @@ template <typename Handler> auto reported(Handler handler)
         }
     };
 }
+
+// The frame's border drawn once more above the frame's children: a card larger than the
+// workspace ends inside the border instead of painting over it. Covers only the border's
+// pixels and takes no mouse input.
+class FrameBorderOverlay : public QWidget
+{
+public:
+    explicit FrameBorderOverlay(QFrame *frame) : QWidget(frame), m_frame(frame)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        frame->installEventFilter(this);
+        followFrame();
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            followFrame();
+        return false;
+    }
+    void paintEvent(QPaintEvent *) override
+    {
+        QStyleOptionFrame option;
+        option.initFrom(m_frame);
+        option.rect = m_frame->frameRect();
+        option.frameShape = m_frame->frameShape();
+        option.lineWidth = m_frame->lineWidth();
+        option.midLineWidth = m_frame->midLineWidth();
+        if (m_frame->frameShadow() == QFrame::Sunken)
+            option.state |= QStyle::State_Sunken;
+        else if (m_frame->frameShadow() == QFrame::Raised)
+            option.state |= QStyle::State_Raised;
+        QPainter painter(this);
+        m_frame->style()->drawControl(QStyle::CE_ShapedFrame, &option, &painter, m_frame);
+    }
+
+private:
+    void followFrame()
+    {
+        setGeometry(m_frame->rect());
+        const int w = m_frame->frameWidth();
+        setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(w, w, -w, -w))));
+        raise();
+    }
+
+    QFrame *m_frame;
+};
 
 QString withTrailingSeparator(const QString &path)
 {
@@ -285,6 +335,7 @@ void TfrmVorlak::buildWorkSpace(QWidget *parent)
     cardPanel = new CardPanel(paWorkSpace);
     cardPanel->setObjectName(QStringLiteral("CardPanel"));
     cardPanel->move(10, 11);
+    new FrameBorderOverlay(paWorkSpace);
 }
 
 void TfrmVorlak::buildBottom(QWidget *parent)

@@ -33,6 +33,8 @@ private slots:
     void statusBarPanels();
     void statusPanelPicturesFollowBursts();
     void minimumSizeAndResize();
+    void hugeCardEndsInsideWorkspaceBorder_data();
+    void hugeCardEndsInsideWorkspaceBorder();
     void closeDuringJobWaitsForItsEnd();
 };
 
@@ -302,6 +304,53 @@ void TestMainWindow::minimumSizeAndResize()
     // The logo keeps to the header's right edge; the card panel keeps its place.
     QCOMPARE(sim.window->imgDelvor->geometry().right(), 700 - 10 - 1);
     QCOMPARE(sim.window->cardPanel->pos(), QPoint(10, 11));
+}
+
+void TestMainWindow::hugeCardEndsInsideWorkspaceBorder_data()
+{
+    QTest::addColumn<QByteArray>("size"); // height, width in 0.1 mm, as the format gives them
+    QTest::newRow("9999 x 9999") << QByteArray("9999  9999");
+    QTest::newRow("wide") << QByteArray("0540  9999");
+    QTest::newRow("tall") << QByteArray("9999  0856");
+}
+
+// A card larger than the workspace is cut off inside its 1-pixel border: the border's four
+// lines stay whole, and the card reaches right up to them.
+void TestMainWindow::hugeCardEndsInsideWorkspaceBorder()
+{
+    QFETCH(QByteArray, size);
+    Simulator sim;
+    sim.start();
+    HostClient host(sim.port());
+    host.send("\x01"
+              "31\x02"
+              "F]00 U0   " +
+              size + " 0100 050 0  14\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    QTRY_VERIFY(sim.window->cardPanel->width() > 485 || sim.window->cardPanel->height() > 306);
+    QFrame *workSpace = sim.window->paWorkSpace;
+    const QImage picture = shot(*workSpace);
+    const QRgb border = qRgb(0, 0, 0);
+    const int right = picture.width() - 1;
+    const int bottom = picture.height() - 1;
+    for (int x = 0; x <= right; ++x) {
+        QCOMPARE(picture.pixel(x, 0), border);
+        QCOMPARE(picture.pixel(x, bottom), border);
+    }
+    for (int y = 0; y <= bottom; ++y) {
+        QCOMPARE(picture.pixel(0, y), border);
+        QCOMPARE(picture.pixel(right, y), border);
+    }
+    // Inside the border the card lies where it reaches beyond the workspace.
+    const QRgb workSpaceGrey = qRgb(87, 87, 87);
+    const QRect card = sim.window->cardPanel->geometry();
+    if (card.right() >= right)
+        QVERIFY(picture.pixel(right - 1, qMin(card.center().y(), bottom - 1)) != workSpaceGrey);
+    if (card.bottom() >= bottom)
+        QVERIFY(picture.pixel(card.left() + 200, bottom - 1) != workSpaceGrey);
+    // What draws the border takes no clicks: they reach what lies beneath.
+    QWidget *hit = workSpace->childAt(right, 100);
+    QVERIFY(!hit || hit == sim.window->cardPanel);
 }
 
 void TestMainWindow::closeDuringJobWaitsForItsEnd()
