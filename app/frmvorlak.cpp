@@ -7,6 +7,7 @@
 #include "lcdscreen.h"
 #include "led.h"
 #include "machine.h"
+#include "menubarstyle.h"
 #include "messagedecoder.h"
 #include "monitorform.h"
 #include "qtsoundplayer.h"
@@ -17,6 +18,7 @@
 #include "trafficlogview.h"
 #include "vacomm.h"
 #include "vorlakerror.h"
+#include "windowicon.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -29,11 +31,13 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QNetworkInterface>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -42,6 +46,7 @@ namespace
 {
 
 constexpr int kMenuHeight = 27;
+constexpr int kMenuItemHeight = 20;
 constexpr int kHeaderHeight = 41;
 constexpr int kBottomHeight = 67;
 constexpr int kStatusHeight = 19;
@@ -88,6 +93,54 @@ template <typename Handler> auto reported(Handler handler)
     };
 }
 
+// The frame's border drawn once more above the frame's children: a card larger than the
+// workspace ends inside the border instead of painting over it. Covers only the border's
+// pixels and takes no mouse input.
+class FrameBorderOverlay : public QWidget
+{
+public:
+    explicit FrameBorderOverlay(QFrame *frame) : QWidget(frame), m_frame(frame)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        frame->installEventFilter(this);
+        followFrame();
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            followFrame();
+        return false;
+    }
+    void paintEvent(QPaintEvent *) override
+    {
+        QStyleOptionFrame option;
+        option.initFrom(m_frame);
+        option.rect = m_frame->frameRect();
+        option.frameShape = m_frame->frameShape();
+        option.lineWidth = m_frame->lineWidth();
+        option.midLineWidth = m_frame->midLineWidth();
+        if (m_frame->frameShadow() == QFrame::Sunken)
+            option.state |= QStyle::State_Sunken;
+        else if (m_frame->frameShadow() == QFrame::Raised)
+            option.state |= QStyle::State_Raised;
+        QPainter painter(this);
+        m_frame->style()->drawControl(QStyle::CE_ShapedFrame, &option, &painter, m_frame);
+    }
+
+private:
+    void followFrame()
+    {
+        setGeometry(m_frame->rect());
+        const int w = m_frame->frameWidth();
+        setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(w, w, -w, -w))));
+        raise();
+    }
+
+    QFrame *m_frame;
+};
+
 QString withTrailingSeparator(const QString &path)
 {
     if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
@@ -102,6 +155,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     FormCreate(options);
 
     setWindowTitle(QStringLiteral("Corvane Embosser Simulator"));
+    setWindowIcon(vorlakWindowIcon());
     setFont(tahoma(11));
     buildMenu();
     auto *central = new QWidget(this);
@@ -194,8 +248,18 @@ void TfrmVorlak::buildMenu()
     QFont menuFont(QStringLiteral("Segoe UI"));
     menuFont.setPixelSize(13);
     bar->setFont(menuFont);
+    auto *barStyle = new MenuBarStyle(kMenuHeight, kMenuItemHeight);
+    barStyle->setParent(this);
+    bar->setStyle(barStyle);
+    bar->setPalette(MenuBarStyle::barPalette(bar->palette()));
 
     QMenu *datei = bar->addMenu(QStringLiteral("&Datei"));
+    // A drop-down is a window of its own: it takes neither the bar's font nor its colours.
+    datei->setFont(menuFont);
+    QPalette dropDown = datei->palette();
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        dropDown.setColor(QPalette::Disabled, role, QColor(109, 109, 109));
+    datei->setPalette(dropDown);
     acSetup = datei->addAction(QStringLiteral("&Maschinen Parameter"));
     acSetup->setObjectName(QStringLiteral("acSetup"));
     connect(acSetup, &QAction::triggered, this, reported([this] { acSetupExecute(); }));
@@ -271,6 +335,7 @@ void TfrmVorlak::buildWorkSpace(QWidget *parent)
     cardPanel = new CardPanel(paWorkSpace);
     cardPanel->setObjectName(QStringLiteral("CardPanel"));
     cardPanel->move(10, 11);
+    new FrameBorderOverlay(paWorkSpace);
 }
 
 void TfrmVorlak::buildBottom(QWidget *parent)
@@ -328,15 +393,19 @@ void TfrmVorlak::buildStatusBar()
     bar->setFixedHeight(kStatusHeight);
     bar->setSizeGripEnabled(true);
     const int widths[5] = {120, 50, 120, 120, 50};
+    int left = 0;
     for (int i = 0; i < 5; ++i) {
+        // Side by side from the left edge: placed by hand, since the status bar's own layout
+        // keeps a margin and gaps between its widgets.
         auto *panel = new QLabel(bar);
         // Fixed in both directions: a new text then only repaints the panel. (A label whose
         // size may change has the whole status bar laid out again at every text, which is
         // every poll for panel 1.)
         panel->setFixedSize(widths[i], kStatusPanelHeight);
+        panel->move(left, (kStatusHeight - kStatusPanelHeight) / 2 + 1);
+        left += widths[i];
         panel->setAlignment((i == 4 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        bar->addWidget(panel);
         statusPanels[i] = panel;
     }
 }
@@ -412,6 +481,15 @@ void TfrmVorlak::closeEvent(QCloseEvent *event)
     }
     event->accept();
     emit closed();
+}
+
+bool TfrmVorlak::event(QEvent *event)
+{
+    // The window shows no hints: a highlighted menu entry's status tip would replace the
+    // status panels with a temporary message.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
 }
 
 bool TfrmVorlak::eventFilter(QObject *watched, QEvent *event)

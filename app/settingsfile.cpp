@@ -16,8 +16,9 @@ namespace
 const QString kForm = QStringLiteral("Form");
 const QString kSetup = QStringLiteral("Setup");
 
-// No window can be larger than all screens together (as on other desktops): a size beyond
-// that would only cost memory for pixels nobody sees.
+// No window can be larger than all screens together (as on other desktops), and no less than
+// 4096 x 4096 is allowed. A larger size from the file is not harmless: a window of 100000 x
+// 100000 pixels gets no backing store (40 GB), every paint of it fails and it stays blank.
 QSize largestWindow()
 {
     QSize largest(0, 0);

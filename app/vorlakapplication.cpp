@@ -1,5 +1,6 @@
 #include "vorlakapplication.h"
 
+#include "qttranslations.h"
 #include "standarderrorbox.h"
 #include "vaclasses.h"
 
@@ -15,6 +16,7 @@ VorlakApplication::VorlakApplication(int &argc, char **argv) : QApplication(argc
     for (const char *family : {"Tahoma", "Segoe UI", "MS Sans Serif"})
         QFont::insertSubstitution(QString::fromLatin1(family), QStringLiteral("Liberation Sans"));
     QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
+    installGermanQtTranslations(*this);
     // Failures inside the serial port's event handlers (a reply that cannot be queued, say)
     // reach the same error box as every other handler's.
     VaSetExceptionHandler([](const std::exception &error) {

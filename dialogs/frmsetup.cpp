@@ -162,6 +162,17 @@ void TfrmSetup::showEvent(QShowEvent *event)
 void TfrmSetup::FormShow()
 {
     FillPortList();
+    // Each time it opens, the dialog starts in the first control the keyboard visits (the
+    // hidden "180° gedreht" comes first in that order, so Font 0), not in the one the operator
+    // left last time.
+    for (QWidget *widget = cbReverse->nextInFocusChain(); widget != cbReverse;
+         widget = widget->nextInFocusChain()) {
+        if (widget->isVisibleTo(this) && widget->isEnabled() &&
+            (widget->focusPolicy() & Qt::TabFocus) && widget->window() == this) {
+            widget->setFocus(Qt::TabFocusReason);
+            break;
+        }
+    }
 }
 
 void TfrmSetup::keyPressEvent(QKeyEvent *event)

@@ -3,7 +3,7 @@
 # Runs apt-get only when something is missing; uses sudo when not root.
 set -e
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev \
-qt6-image-formats-plugins fonts-liberation xvfb xauth socat python3"
+qt6-image-formats-plugins qt6-translations-l10n fonts-liberation xvfb xauth socat python3"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 class TestMainWindow : public QObject
 {
@@ -24,9 +25,16 @@ private slots:
     void componentsAtTheirPlaces_data();
     void componentsAtTheirPlaces();
     void menuEntries();
+    void windowIconAtEverySize();
+    void highlightedEntryKeepsStatusPanels_data();
+    void highlightedEntryKeepsStatusPanels();
+    void menuBarColours();
+    void dropDownTakesTheBarsFont();
     void statusBarPanels();
     void statusPanelPicturesFollowBursts();
     void minimumSizeAndResize();
+    void hugeCardEndsInsideWorkspaceBorder_data();
+    void hugeCardEndsInsideWorkspaceBorder();
     void closeDuringJobWaitsForItsEnd();
 };
 
@@ -87,15 +95,148 @@ void TestMainWindow::menuEntries()
     QCOMPARE(sim.window->windowTitle(), QStringLiteral("Corvane Embosser Simulator"));
 }
 
+// The window system is handed the program's own icon, at every size the icon theme holds,
+// and the setup dialog shows the same one.
+void TestMainWindow::windowIconAtEverySize()
+{
+    Simulator sim;
+    sim.start();
+    QWindow *handle = sim.window->windowHandle();
+    QVERIFY(handle);
+    const QIcon icon = handle->icon();
+    QList<QSize> expected;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        expected << QSize(size, size);
+    QCOMPARE(icon.availableSizes(), expected);
+    for (const QSize &size : expected) {
+        const QImage picture = icon.pixmap(size).toImage();
+        QCOMPARE(picture.size(), size);
+        // Drawn, not blank: the plate's corner is transparent, its centre is the dark hub.
+        QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);
+        QVERIFY(qGray(picture.pixel(size.width() / 2, size.height() / 2)) < 80);
+    }
+    QCOMPARE(sim.window->frmSetup().windowIcon().availableSizes(), expected);
+}
+
+namespace
+{
+bool isGrey(QRgb pixel)
+{
+    return qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel);
+}
+} // namespace
+
+void TestMainWindow::highlightedEntryKeepsStatusPanels_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("Beenden") << "FileExit1";
+    QTest::newRow("Monitor") << "acLog";
+    QTest::newRow("Maschinen Parameter") << "acSetup";
+}
+
+// The window shows no hints: a highlighted entry (Beenden has a status tip) leaves every pixel
+// of the five panels as it was.
+void TestMainWindow::highlightedEntryKeepsStatusPanels()
+{
+    QFETCH(QString, entry);
+    Simulator sim;
+    sim.start();
+    sim.window->setStatusPanelText(0, QStringLiteral("Waiting"));
+    sim.window->setStatusPanelText(1, QStringLiteral("SEL"));
+    sim.window->setStatusPanelText(3, QStringLiteral("00001"));
+    QTest::qWait(50);
+    QStatusBar *bar = sim.window->statusBar();
+    const QImage before = shot(*bar);
+    // Opened from the bar, as the operator opens it: the hint travels up to the window.
+    QAction *dateiEntry = sim.window->menuBar()->actions().first();
+    QMenu *datei = dateiEntry->menu();
+    sim.window->menuBar()->setActiveAction(dateiEntry);
+    QVERIFY(QTest::qWaitForWindowExposed(datei));
+    QAction *action = sim.window->findChild<QAction *>(entry);
+    QVERIFY(action);
+    QTest::mouseMove(datei, datei->actionGeometry(action).center());
+    QTRY_COMPARE(datei->activeAction(), action);
+    QTest::keyClick(datei, Qt::Key_Down);
+    QTest::keyClick(datei, Qt::Key_Up);
+    QCOMPARE(datei->activeAction(), action);
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->currentMessage(), QString());
+    compareImages(shot(*bar), before);
+    datei->close();
+}
+
+// The bar's empty area and the open entry are white, the captions black, a disabled caption
+// RGB 109, 109, 109; no line under the entries, which sit centred in the 27-pixel bar.
+void TestMainWindow::menuBarColours()
+{
+    Simulator sim;
+    sim.start();
+    QMenuBar *bar = sim.window->menuBar();
+    QAction *datei = bar->actions().first();
+    const QRect dateiItem = bar->actionGeometry(datei);
+    const QRect infoItem = bar->actionGeometry(sim.window->acInfo);
+    QCOMPARE(dateiItem.height(), 20);
+    QCOMPARE(dateiItem.top(), 3);
+
+    bar->setActiveAction(datei); // opens the drop-down, the entry is drawn as open
+    QVERIFY(QTest::qWaitForWindowExposed(datei->menu()));
+    const QImage open = shot(*bar);
+    datei->menu()->close();
+    QCOMPARE(open.pixel(bar->width() - 3, 13), qRgb(255, 255, 255));
+    int darkest = 255;
+    for (int y = 0; y < bar->height(); ++y)
+        for (int x = dateiItem.left(); x <= infoItem.right(); ++x) {
+            const QRgb pixel = open.pixel(x, y);
+            QVERIFY2(isGrey(pixel), qPrintable(QStringLiteral("pixel %1, %2: %3")
+                                                    .arg(x)
+                                                    .arg(y)
+                                                    .arg(pixel, 8, 16)));
+            darkest = qMin(darkest, qRed(pixel));
+        }
+    QCOMPARE(darkest, 0); // black captions
+    // No line under the entries: below the captions and their mnemonic underline the rows are
+    // white across the bar.
+    for (int y = 21; y < bar->height(); ++y)
+        for (int x = 0; x < bar->width() - 1; ++x)
+            QCOMPARE(open.pixel(x, y), qRgb(255, 255, 255));
+
+    sim.window->acInfo->setEnabled(false);
+    const QImage disabled = shot(*bar);
+    int darkestDisabled = 255;
+    for (int y = infoItem.top(); y <= infoItem.bottom(); ++y)
+        for (int x = infoItem.left(); x <= infoItem.right(); ++x)
+            darkestDisabled = qMin(darkestDisabled, qRed(disabled.pixel(x, y)));
+    QCOMPARE(darkestDisabled, 109);
+}
+
+// A drop-down is a window of its own; it draws its entries in the bar's font all the same.
+void TestMainWindow::dropDownTakesTheBarsFont()
+{
+    Simulator sim;
+    sim.start();
+    QMenuBar *bar = sim.window->menuBar();
+    QMenu *datei = bar->actions().first()->menu();
+    QCOMPARE(datei->font().pixelSize(), 13);
+    QCOMPARE(QFontInfo(datei->font()).family(), QFontInfo(bar->font()).family());
+    QCOMPARE(QFontInfo(datei->font()).family(), QStringLiteral("Liberation Sans"));
+    QCOMPARE(datei->palette().color(QPalette::Disabled, QPalette::Text), QColor(109, 109, 109));
+    // The entries are laid out in it too: "Maschinen Parameter" is as wide as the bar's font
+    // makes it.
+    const QRect entry = datei->actionGeometry(sim.window->acSetup);
+    QVERIFY(entry.width() >= QFontMetrics(bar->font()).horizontalAdvance(
+                                 QStringLiteral("Maschinen Parameter")));
+}
+
 void TestMainWindow::statusBarPanels()
 {
     Simulator sim;
     sim.start();
     const int widths[5] = {120, 50, 120, 120, 50};
-    int left = 2;
+    // Side by side from the bar's left edge: x = 0, 120, 170, 290, 410.
+    int left = 0;
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(sim.window->statusPanels[i]->geometry(), QRect(left, 3, widths[i], 14));
-        left += widths[i] + 6;
+        left += widths[i];
         if (i != 2)
             QCOMPARE(sim.panel(i), QString());
     }
@@ -163,6 +304,53 @@ void TestMainWindow::minimumSizeAndResize()
     // The logo keeps to the header's right edge; the card panel keeps its place.
     QCOMPARE(sim.window->imgDelvor->geometry().right(), 700 - 10 - 1);
     QCOMPARE(sim.window->cardPanel->pos(), QPoint(10, 11));
+}
+
+void TestMainWindow::hugeCardEndsInsideWorkspaceBorder_data()
+{
+    QTest::addColumn<QByteArray>("size"); // height, width in 0.1 mm, as the format gives them
+    QTest::newRow("9999 x 9999") << QByteArray("9999  9999");
+    QTest::newRow("wide") << QByteArray("0540  9999");
+    QTest::newRow("tall") << QByteArray("9999  0856");
+}
+
+// A card larger than the workspace is cut off inside its 1-pixel border: the border's four
+// lines stay whole, and the card reaches right up to them.
+void TestMainWindow::hugeCardEndsInsideWorkspaceBorder()
+{
+    QFETCH(QByteArray, size);
+    Simulator sim;
+    sim.start();
+    HostClient host(sim.port());
+    host.send("\x01"
+              "31\x02"
+              "F]00 U0   " +
+              size + " 0100 050 0  14\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    QTRY_VERIFY(sim.window->cardPanel->width() > 485 || sim.window->cardPanel->height() > 306);
+    QFrame *workSpace = sim.window->paWorkSpace;
+    const QImage picture = shot(*workSpace);
+    const QRgb border = qRgb(0, 0, 0);
+    const int right = picture.width() - 1;
+    const int bottom = picture.height() - 1;
+    for (int x = 0; x <= right; ++x) {
+        QCOMPARE(picture.pixel(x, 0), border);
+        QCOMPARE(picture.pixel(x, bottom), border);
+    }
+    for (int y = 0; y <= bottom; ++y) {
+        QCOMPARE(picture.pixel(0, y), border);
+        QCOMPARE(picture.pixel(right, y), border);
+    }
+    // Inside the border the card lies where it reaches beyond the workspace.
+    const QRgb workSpaceGrey = qRgb(87, 87, 87);
+    const QRect card = sim.window->cardPanel->geometry();
+    if (card.right() >= right)
+        QVERIFY(picture.pixel(right - 1, qMin(card.center().y(), bottom - 1)) != workSpaceGrey);
+    if (card.bottom() >= bottom)
+        QVERIFY(picture.pixel(card.left() + 200, bottom - 1) != workSpaceGrey);
+    // What draws the border takes no clicks: they reach what lies beneath.
+    QWidget *hit = workSpace->childAt(right, 100);
+    QVERIFY(!hit || hit == sim.window->cardPanel);
 }
 
 void TestMainWindow::closeDuringJobWaitsForItsEnd()

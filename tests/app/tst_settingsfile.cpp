@@ -24,6 +24,8 @@ private slots:
     void valuesAreConvertedAsWholes_data();
     void valuesAreConvertedAsWholes();
     void smallSizeGivesMinimumWindow();
+    void hugeSizeIsCappedToAPaintableWindow_data();
+    void hugeSizeIsCappedToAPaintableWindow();
     void emptyPortListensOnDefault();
     void unwritableFileIsReportedAndServerStillCloses();
     void junkFilesReadAsDefaults_data();
@@ -183,6 +185,36 @@ void TestSettingsFile::smallSizeGivesMinimumWindow()
     sim.start();
     // The position is taken as it comes, even off every screen.
     QCOMPARE(sim.window->frameGeometry(), QRect(5000, 20, 540, 512));
+}
+
+void TestSettingsFile::hugeSizeIsCappedToAPaintableWindow_data()
+{
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QSize>("outer");
+    // The offscreen screen is smaller than 4096 x 4096, so that is the cap here.
+    QTest::newRow("large, kept") << QByteArray("Width=4096\nHeight=3000\n") << QSize(4096, 3000);
+    QTest::newRow("too wide") << QByteArray("Width=100000\nHeight=600\n") << QSize(4096, 600);
+    QTest::newRow("both") << QByteArray("Width=100000\nHeight=100000\n") << QSize(4096, 4096);
+    QTest::newRow("int max") << QByteArray("Width=2147483647\nHeight=0x7FFFFFFF\n")
+                             << QSize(4096, 4096);
+}
+
+// A window of 100000 x 100000 pixels gets no backing store (40 GB): every paint of it fails
+// and it stays blank. The file's size is capped at the screens' size, 4096 x 4096 at least.
+void TestSettingsFile::hugeSizeIsCappedToAPaintableWindow()
+{
+    QFETCH(QByteArray, form);
+    QFETCH(QSize, outer);
+    Simulator sim;
+    writeAll(sim.dir.filePath(QStringLiteral("Vorlak.ini")), "[Form]\nTop=0\nLeft=0\n" + form);
+    sim.start();
+    QCOMPARE(sim.window->frameGeometry().size(), outer);
+    // And written back as the window is.
+    sim.window->close();
+    const QByteArray written = readAll(sim.settingsPath());
+    QVERIFY2(written.contains("Width=" + QByteArray::number(outer.width()) + "\r\n") ||
+                 written.contains("Width=" + QByteArray::number(outer.width()) + "\n"),
+             written.constData());
 }
 
 void TestSettingsFile::emptyPortListensOnDefault()

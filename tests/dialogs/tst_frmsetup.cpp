@@ -64,6 +64,7 @@ private slots:
     void portFieldTakesTypedDigitsOnly();
     void portFieldKeepsTextTheProgramSets();
     void keyboardVisitsControlsInOrder();
+    void opensInFirstControlOfTabOrder();
     void enterAndEscapeDoNotClose();
     void closeButtonCancels();
     void fontFieldKeepsLastValidNumber();
@@ -224,6 +225,26 @@ void TestFrmSetup::keyboardVisitsControlsInOrder()
     for (QWidget *widget : expected) {
         QCOMPARE(QApplication::focusWidget(), widget);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+}
+
+// The dialog opens in Font 0, the first visible control the keyboard visits, every time, even
+// after the operator left it in another field.
+void TestFrmSetup::opensInFirstControlOfTabOrder()
+{
+    for (QWidget *leftIn : {static_cast<QWidget *>(m_dialog->ePort),
+                            static_cast<QWidget *>(m_dialog->cbCOM)}) {
+        QWidget *focused = nullptr;
+        QTimer::singleShot(0, m_dialog.get(), [&] {
+            QApplication::setActiveWindow(m_dialog.get());
+            (void)QTest::qWaitForWindowActive(m_dialog.get());
+            focused = QApplication::focusWidget();
+            leftIn->setFocus();
+            m_dialog->btnCancel->click();
+        });
+        m_dialog->exec();
+        QCOMPARE(focused, m_dialog->udFont0);
+        QCOMPARE(m_dialog->focusWidget(), leftIn);
     }
 }
 
