@@ -1,6 +1,8 @@
 #include "controlserver.h"
 
 #include "cardpanel.h"
+#include "controlrequest.h"
+#include "errorreporter.h"
 #include "frmvorlak.h"
 #include "lcdscreen.h"
 #include "machine.h"
@@ -9,11 +11,15 @@
 #include "statustable.h"
 #include "tcpserverlink.h"
 #include "trafficlogview.h"
+#include "vorlakapplication.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -58,11 +64,42 @@ QCheckBox *faultBox(TfrmVorlak &window, const QString &name)
     return nullptr;
 }
 
+ErrorReporter *applicationErrors()
+{
+    auto *app = qobject_cast<VorlakApplication *>(QCoreApplication::instance());
+    return app ? &app->errorReporter() : nullptr;
+}
+
+bool sameToken(const QString &given, const QString &wanted)
+{
+    // Compared in full whatever the first difference, so the time taken tells nothing.
+    const QByteArray a = given.toUtf8();
+    const QByteArray b = wanted.toUtf8();
+    unsigned char difference = a.size() == b.size() ? 0 : 1;
+    for (qsizetype i = 0; i < b.size(); ++i)
+        difference |= static_cast<unsigned char>(b[i] ^ (i < a.size() ? a[i] : ~b[i]));
+    return difference == 0;
+}
+
 } // namespace
 
 ControlServer::ControlServer(TfrmVorlak &window, QObject *parent)
-    : QObject(parent), m_window(window)
+    : ControlServer(window, applicationErrors(), parent)
 {
+}
+
+ControlServer::ControlServer(TfrmVorlak &window, ErrorReporter &errors, QObject *parent)
+    : ControlServer(window, &errors, parent)
+{
+}
+
+ControlServer::ControlServer(TfrmVorlak &window, ErrorReporter *errors, QObject *parent)
+    : QObject(parent), m_window(window), m_errors(errors), m_exportFolder(window.DataFolder()),
+      m_pressTimer(new QTimer(this))
+{
+    m_pressTimer->setSingleShot(true);
+    m_pressTimer->setInterval(0);
+    connect(m_pressTimer, &QTimer::timeout, this, &ControlServer::runNextPress);
     connect(&m_server, &QTcpServer::newConnection, this, &ControlServer::acceptPending);
     connect(&window.machine(), &Machine::longActionsEnded, this, &ControlServer::checkWaits);
 }
@@ -101,37 +138,81 @@ void ControlServer::readClient(QTcpSocket *socket)
     auto it = m_clients.find(socket);
     if (it == m_clients.end())
         return;
+    if (it->closing) {
+        socket->readAll(); // dropped: the connection is on its way out
+        return;
+    }
     it->buffer.append(socket->readAll());
     qsizetype newline;
     while ((newline = it->buffer.indexOf('\n')) >= 0) {
         it->lines.push_back(it->buffer.left(newline));
+        it->queuedBytes += newline;
         it->buffer.remove(0, newline + 1);
     }
     if (it->buffer.size() > kMaxLineLength) {
-        reply(socket, error(QStringLiteral("request line too long")));
-        socket->disconnectFromHost();
+        dropClient(socket, QStringLiteral("request line too long"));
         return;
     }
     processLines(socket);
+    it = m_clients.find(socket);
+    if (it == m_clients.end())
+        return;
+    if (it->lines.size() > kMaxQueuedRequests || it->queuedBytes > kMaxQueuedBytes) {
+        dropClient(socket,
+                   QStringLiteral("too many requests waiting behind wait_idle (at most %1, %2 "
+                                  "bytes); the connection is closed")
+                       .arg(kMaxQueuedRequests)
+                       .arg(kMaxQueuedBytes));
+    }
+}
+
+void ControlServer::dropClient(QTcpSocket *socket, const QString &why)
+{
+    auto it = m_clients.find(socket);
+    if (it == m_clients.end())
+        return;
+    it->closing = true;
+    it->lines.clear();
+    it->queuedBytes = 0;
+    it->buffer.clear();
+    delete it->waitTimer;
+    it->waitTimer = nullptr;
+    // Said only if there is still room for it; a client that reads nothing just loses it.
+    if (socket->bytesToWrite() < kMaxUnsentBytes)
+        reply(socket, error(why));
+    if (m_clients.contains(socket))
+        socket->disconnectFromHost();
+}
+
+bool ControlServer::tokenAccepted(const QJsonObject &request) const
+{
+    return m_token.isEmpty() ||
+           sameToken(request.value(QStringLiteral("token")).toString(), m_token);
 }
 
 void ControlServer::processLines(QTcpSocket *socket)
 {
     for (;;) {
         auto it = m_clients.find(socket);
-        if (it == m_clients.end() || it->waitTimer || it->lines.empty())
+        if (it == m_clients.end() || it->closing || it->waitTimer || it->lines.empty())
             return;
+        it->queuedBytes -= it->lines.front().size();
         const QByteArray line = it->lines.front().trimmed();
         it->lines.pop_front();
         if (line.isEmpty())
             continue;
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
-        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-            reply(socket, error(QStringLiteral("malformed request: one JSON object per line")));
+        QJsonObject request;
+        QString problem;
+        if (!ControlRequest::parse(line, &request, &problem)) {
+            reply(socket, error(problem));
             continue;
         }
-        const QJsonObject answer = handle(document.object(), socket);
+        if (!tokenAccepted(request)) {
+            reply(socket, error(QStringLiteral("unauthorized: this control port needs the "
+                                               "right \"token\" in every request")));
+            continue;
+        }
+        const QJsonObject answer = handle(request, socket);
         if (!answer.isEmpty())
             reply(socket, answer);
     }
@@ -141,13 +222,20 @@ void ControlServer::reply(QTcpSocket *socket, const QJsonObject &object)
 {
     socket->write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
     socket->flush();
+    // A client that sends requests and never reads its replies would otherwise grow the
+    // write buffer without end.
+    if (socket->bytesToWrite() > kMaxUnsentBytes) {
+        if (m_clients.contains(socket))
+            m_clients[socket].closing = true;
+        socket->abort();
+    }
 }
 
 bool ControlServer::machineIdle() const
 {
     const EmulatorState &state = m_window.machine().state();
-    return m_pendingPresses == 0 && !m_window.machine().longActionRunning() && !state.Busy &&
-           !state.InReset;
+    return m_pressQueue.empty() && m_pressesRunning == 0 &&
+           !m_window.machine().longActionRunning() && !state.Busy && !state.InReset;
 }
 
 void ControlServer::checkWaits()
@@ -168,6 +256,26 @@ void ControlServer::checkWaits()
                 finishWait(socket, true);
         }
     });
+}
+
+void ControlServer::runNextPress()
+{
+    // One click per event round: the host's input is read and answered between two clicks,
+    // also while earlier clicks' reset or clear sequences wait inside each other.
+    if (m_pressQueue.empty() || m_pressesRunning >= kMaxNestedPresses)
+        return;
+    QPushButton *target = m_pressQueue.front();
+    m_pressQueue.pop_front();
+    if (!m_pressQueue.empty())
+        m_pressTimer->start();
+    {
+        ++m_pressesRunning;
+        const auto done = qScopeGuard([this] { --m_pressesRunning; });
+        target->click();
+    }
+    if (!m_pressQueue.empty() && !m_pressTimer->isActive())
+        m_pressTimer->start();
+    checkWaits();
 }
 
 void ControlServer::finishWait(QTcpSocket *socket, bool idle)
@@ -222,6 +330,45 @@ QJsonObject ControlServer::glyphsObject() const
     return ok({{QStringLiteral("glyphs"), glyphs}});
 }
 
+QJsonObject ControlServer::saveCard(const QJsonObject &request)
+{
+    const QString path = request.value(QStringLiteral("path")).toString();
+    if (path.isEmpty())
+        return error(QStringLiteral("save_card: needs path"));
+    QString written;
+    try {
+        const std::unique_ptr<QFile> file = m_exportFolder.openForWriting(path, &written);
+        QImageWriter writer(file.get(), "png");
+        if (!writer.write(m_window.cardPanel->cardPicture()))
+            return error(QStringLiteral("%1: %2").arg(path, writer.errorString()));
+        if (!file->flush())
+            return error(QStringLiteral("%1: %2").arg(path, file->errorString()));
+    } catch (const std::exception &e) {
+        return error(QString::fromUtf8(e.what()));
+    }
+    return ok({{QStringLiteral("path"), written},
+               {QStringLiteral("width_px"), m_window.cardPanel->width()},
+               {QStringLiteral("height_px"), m_window.cardPanel->height()}});
+}
+
+QJsonObject ControlServer::errorsObject(const QJsonObject &request)
+{
+    QJsonArray list;
+    qint64 count = 0;
+    if (m_errors) {
+        for (const ErrorReporter::Entry &entry : m_errors->entries()) {
+            list.append(
+                QJsonObject{{QStringLiteral("time"), entry.time.toString(Qt::ISODateWithMs)},
+                            {QStringLiteral("text"), entry.text}});
+        }
+        count = m_errors->count();
+        if (request.value(QStringLiteral("clear")).toBool())
+            m_errors->clear();
+    }
+    // count includes messages too old to be kept in the list.
+    return ok({{QStringLiteral("errors"), list}, {QStringLiteral("count"), count}});
+}
+
 QJsonObject ControlServer::stateObject() const
 {
     Machine &machine = m_window.machine();
@@ -252,6 +399,10 @@ QJsonObject ControlServer::stateObject() const
          QJsonObject{{QStringLiteral("width_px"), m_window.cardPanel->width()},
                      {QStringLiteral("height_px"), m_window.cardPanel->height()}}},
         {QStringLiteral("polls_to_ignore"), machine.pollsToIgnore()},
+        {QStringLiteral("errors"), m_errors ? m_errors->count() : 0},
+        {QStringLiteral("error_box"), m_errors && !m_errors->openBoxText().isEmpty()
+                                          ? QJsonValue(m_errors->openBoxText())
+                                          : QJsonValue()},
     };
     return ok(state);
 }
@@ -269,14 +420,14 @@ QJsonObject ControlServer::handle(const QJsonObject &request, QTcpSocket *client
                                                                  : nullptr;
         if (!target)
             return error(QStringLiteral("press: button must be reset, pause or clear"));
+        if (m_pressQueue.size() >= kMaxQueuedPresses)
+            return error(
+                QStringLiteral("press: %1 presses are already waiting").arg(m_pressQueue.size()));
         // Clicked from the event loop, as the operator would: a reset's two seconds must not
         // hold up this reply. Until the click has run, the machine does not count as idle.
-        ++m_pendingPresses;
-        QTimer::singleShot(0, target, [this, target] {
-            --m_pendingPresses;
-            target->click();
-            checkWaits();
-        });
+        m_pressQueue.push_back(target);
+        if (!m_pressTimer->isActive())
+            m_pressTimer->start();
         return ok();
     }
     if (command == QLatin1String("set_fault")) {
@@ -337,17 +488,15 @@ QJsonObject ControlServer::handle(const QJsonObject &request, QTcpSocket *client
     if (command == QLatin1String("glyphs"))
         return glyphsObject();
     if (command == QLatin1String("save_card")) {
-        const QString path = request.value(QStringLiteral("path")).toString();
-        if (path.isEmpty())
-            return error(QStringLiteral("save_card: needs path"));
-        try {
-            m_window.saveCardPicture(path);
-        } catch (const std::exception &e) {
-            return error(QString::fromUtf8(e.what()));
-        }
-        return ok({{QStringLiteral("path"), path},
-                   {QStringLiteral("width_px"), m_window.cardPanel->width()},
-                   {QStringLiteral("height_px"), m_window.cardPanel->height()}});
+        return saveCard(request);
+    }
+    if (command == QLatin1String("errors"))
+        return errorsObject(request);
+    if (command == QLatin1String("dismiss_error")) {
+        const QString text = m_errors ? m_errors->openBoxText() : QString();
+        const bool dismissed = m_errors && m_errors->dismissBox();
+        return ok({{QStringLiteral("dismissed"), dismissed},
+                   {QStringLiteral("text"), dismissed ? QJsonValue(text) : QJsonValue()}});
     }
     if (command == QLatin1String("monitor")) {
         // The monitor records traffic only while it is shown.

@@ -455,7 +455,8 @@ void TfrmVorlak::FormClose()
     try {
         WriteSettingsFile();
     } catch (const std::exception &error) {
-        // Reported, and the TCP server closes all the same.
+        // Reported, and the TCP server closes all the same; the program's exit status says so.
+        m_settingsWriteFailed = true;
         StandardErrorBox::show(QString::fromUtf8(error.what()));
     }
     m_serverSocket->Close();

@@ -50,6 +50,8 @@ public:
     QString SettingsFileName() const;
     void ReadSettingsFile();
     void WriteSettingsFile();
+    // Whether the close could not write the settings file (the program then ends with 1).
+    bool settingsWriteFailed() const { return m_settingsWriteFailed; }
     // The serial device last confirmed with "OK" in the setup dialog ("NONE": no serial link).
     QString SerialDeviceName() const { return m_serialDeviceName; }
 
@@ -146,6 +148,7 @@ private:
     bool m_shownOnce = false;
     bool m_closeHandled = false;
     bool m_closePending = false;
+    bool m_settingsWriteFailed = false;
     // The status panels' pictures follow their texts at most this often (see
     // setStatusPanelText).
     static constexpr int kStatusRepaintMs = 20;

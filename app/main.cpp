@@ -1,6 +1,7 @@
 #include "appoptions.h"
 #include "controlserver.h"
 #include "frmvorlak.h"
+#include "terminationsignals.h"
 #include "vorlakapplication.h"
 #include "windowicon.h"
 
@@ -82,11 +83,23 @@ int main(int argc, char **argv)
         QStringLiteral("Offers PATH in the setup dialog's serial port list besides the system's "
                        "serial ports, for a pseudo-terminal or a socat link (may be repeated)."),
         QStringLiteral("PATH"));
+    const QCommandLineOption exportDir(
+        QStringLiteral("export-dir"),
+        QStringLiteral("The only folder the control port writes into (card pictures); default: "
+                       "the data folder."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption controlToken(
+        QStringLiteral("control-token"),
+        QStringLiteral("Every control port request must carry \"token\": TOKEN (default: the "
+                       "environment variable VORLAK_CONTROL_TOKEN; none when both are unset)."),
+        QStringLiteral("TOKEN"));
     parser.addOption(dataDir);
     parser.addOption(speed);
     parser.addOption(headless);
     parser.addOption(controlPort);
     parser.addOption(serialDevice);
+    parser.addOption(exportDir);
+    parser.addOption(controlToken);
     parser.process(app);
 
     AppOptions options;
@@ -101,8 +114,22 @@ int main(int argc, char **argv)
 
     app.setQuitOnLastWindowClosed(false);
     TfrmVorlak window(options);
-    QObject::connect(&window, &TfrmVorlak::closed, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    // A close that could not write the settings ends with 1; with a window, once the operator
+    // has seen the error box.
+    QObject::connect(
+        &window, &TfrmVorlak::closed, &app,
+        [&app, &window] {
+            const int status = window.settingsWriteFailed() ? 1 : 0;
+            app.errorReporter().whenNoBoxOpen([status] { QCoreApplication::exit(status); });
+        },
+        Qt::QueuedConnection);
+    // A service manager's stop and Ctrl-C close the window as the operator would.
+    TerminationSignals terminationSignals;
+    if (!terminationSignals.isActive())
+        std::fprintf(stderr, "vorlak: SIGTERM and SIGINT end the program without its close: %s\n",
+                     qPrintable(terminationSignals.errorString()));
+    QObject::connect(&terminationSignals, &TerminationSignals::closeRequested, &window,
+                     [&window] { window.close(); });
     window.show();
 
     std::unique_ptr<ControlServer> control;
@@ -113,7 +140,12 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "vorlak: --control-port needs a port number from 0 to 65535\n");
             return 2;
         }
-        control = std::make_unique<ControlServer>(window);
+        control = std::make_unique<ControlServer>(window, app.errorReporter());
+        control->setExportFolder(parser.isSet(exportDir) ? parser.value(exportDir)
+                                                         : window.DataFolder());
+        control->setToken(parser.isSet(controlToken)
+                              ? parser.value(controlToken)
+                              : qEnvironmentVariable("VORLAK_CONTROL_TOKEN"));
         if (!control->listen(static_cast<quint16>(port))) {
             std::fprintf(stderr, "vorlak: cannot open the control port %u: %s\n", port,
                          qPrintable(control->errorString()));

@@ -5,10 +5,15 @@
 #include "vorlakerror.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSpinBox>
 #include <QWidget>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -25,6 +30,36 @@ QSize largestWindow()
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         largest = screen->virtualGeometry().size();
     return largest.expandedTo(QSize(4096, 4096));
+}
+
+// The owner of a folder or file (of a link itself, not of what it points to); false when
+// there is nothing of that name.
+bool ownerOf(const QString &path, uid_t *owner)
+{
+    struct stat status {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return false;
+    *owner = status.st_uid;
+    return true;
+}
+
+// In a data folder another user owns (a shared /tmp/rig, say), that user could plant
+// Vorlak.ini as a link to any file this program may write, and have the settings appended to
+// it. Only the program's own user and root are trusted with the folder and the file.
+void refuseForeignOwner(const QString &path)
+{
+    const uid_t me = ::geteuid();
+    const QString folder = QFileInfo(path).absolutePath();
+    for (const QString &part : {folder, path}) {
+        uid_t owner = 0;
+        if (ownerOf(part, &owner) && owner != me && owner != 0) {
+            throw VorlakError(QStringLiteral("In %1 kann nicht geschrieben werden: %2 gehört "
+                                             "einem anderen Benutzer (uid %3)")
+                                  .arg(path, part)
+                                  .arg(owner));
+        }
+    }
 }
 
 } // namespace
@@ -60,6 +95,7 @@ QSize read(const QString &path, QWidget &window, TfrmSetup &setup)
 
 void write(const QString &path, const QWidget &window, const TfrmSetup &setup)
 {
+    refuseForeignOwner(path);
     IniFile ini(path);
     const QRect frame = window.frameGeometry();
     ini.writeInteger(kForm, QStringLiteral("Top"), frame.top());

@@ -21,7 +21,9 @@ QSize read(const QString &path, QWidget &window, TfrmSetup &setup);
 
 // Writes every key from the current values and makes sure the file is on disk; the file is
 // replaced in one step, so a failure leaves the old file whole. Throws VorlakError
-// "In <path> kann nicht geschrieben werden" when the file cannot be written.
+// "In <path> kann nicht geschrieben werden" when the file cannot be written, and writes nothing
+// when the data folder or the file (or a link in its place) belongs to a user other than the
+// program's own or root.
 void write(const QString &path, const QWidget &window, const TfrmSetup &setup);
 
 } // namespace SettingsFile

@@ -1,8 +1,11 @@
 #include "standarderrorbox.h"
 
-#include <QApplication>
-#include <QFileInfo>
-#include <QMessageBox>
+#include "errorreporter.h"
+#include "vorlakapplication.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
 
 namespace
 {
@@ -30,10 +33,12 @@ void show(const QString &message)
         handler()(text);
         return;
     }
-    const QString title = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
+    if (auto *app = qobject_cast<VorlakApplication *>(QCoreApplication::instance())) {
+        app->errorReporter().report(text);
+        return;
+    }
+    // Without the program's application object there is no one to show a box to.
+    std::fprintf(stderr, "vorlak: error: %s\n", qPrintable(text));
 }
 
 void setHandler(Handler newHandler)

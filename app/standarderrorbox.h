@@ -6,14 +6,15 @@
 
 // The application's standard error message box: the failure's message, with a full stop
 // appended when its last character comes after "." in character code order, under the
-// program's name, with an error icon and one OK button.
+// program's name, with an error icon and one OK button. show() never waits for a person: the
+// application's ErrorReporter lists the message and, with a window, opens the box.
 namespace StandardErrorBox
 {
 
 QString formatMessage(const QString &message);
 void show(const QString &message);
 
-// Tests replace the modal box with a recorder; an empty handler restores the box.
+// Tests replace the reporter with a recorder; an empty handler restores the reporter.
 using Handler = std::function<void(const QString &formattedMessage)>;
 void setHandler(Handler handler);
 

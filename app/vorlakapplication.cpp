@@ -8,7 +8,9 @@
 
 #include <exception>
 
-VorlakApplication::VorlakApplication(int &argc, char **argv) : QApplication(argc, argv)
+VorlakApplication::VorlakApplication(int &argc, char **argv)
+    : QApplication(argc, argv),
+      m_errors(QGuiApplication::platformName() == QLatin1String("offscreen"))
 {
     // The layout is in pixels for the narrow Windows UI fonts; Liberation Sans (metric
     // compatible with Arial) keeps captions inside their boxes where those fonts are missing,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "errorreporter.h"
+
 #include <QApplication>
 
 // Catches a failure at the one place where every handler is entered: the event dispatch. The
@@ -11,4 +13,11 @@ class VorlakApplication : public QApplication
 public:
     VorlakApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
+
+    // Headless (the offscreen platform, whether chosen by --headless or for want of a
+    // display) it only lists; with a window it shows the box too.
+    ErrorReporter &errorReporter() { return m_errors; }
+
+private:
+    ErrorReporter m_errors;
 };
