@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
-#include <cstdio>
 #include <memory>
 
 ErrorReporter::ErrorReporter(bool headless, QObject *parent) : QObject(parent), m_headless(headless)
@@ -21,8 +20,7 @@ void ErrorReporter::report(const QString &text)
     // One line per message, so a rig's log stays one record per failure.
     QString line = text;
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    std::fprintf(stderr, "vorlak: error: %s\n", line.toLocal8Bit().constData());
-    std::fflush(stderr);
+    m_stderr.write("vorlak: error: " + line.toLocal8Bit());
 
     m_entries.push_back({QDateTime::currentDateTimeUtc(), text});
     if (m_entries.size() > kMaxEntries)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stderrlines.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
@@ -11,9 +13,10 @@
 class QMessageBox;
 
 // Where the standard error box's messages go. Nothing may wait for a person: every message
-// goes to stderr as one line and into a list the test rig's control port reads. With a window
-// the box shows as well, without a nested event loop (a job that runs meanwhile strikes on),
-// and never more than one at a time: a message while a box is open is only listed.
+// goes to stderr as one line (dropped rather than waited for when nobody reads the pipe) and
+// into a list the test rig's control port reads. With a window the box shows as well, without
+// a nested event loop (a job that runs meanwhile strikes on), and never more than one at a
+// time: a message while a box is open is only listed.
 class ErrorReporter : public QObject
 {
     Q_OBJECT
@@ -58,4 +61,5 @@ private:
     std::deque<Entry> m_entries;
     qint64 m_count = 0;
     QPointer<QMessageBox> m_box;
+    StderrLines m_stderr;
 };

@@ -16,7 +16,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QScopeGuard>
+
 #include <csignal>
+#include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,6 +157,7 @@ class TestUnattended : public QObject
     Q_OBJECT
 private slots:
     void thousandsOfFailingMessagesHeadless();
+    void stderrNobodyReadsHoldsNothingUp();
     void quitWithUnwritableSettingsEnds();
     void terminationSignalWritesTheSettings_data();
     void terminationSignalWritesTheSettings();
@@ -202,6 +207,89 @@ void TestUnattended::thousandsOfFailingMessagesHeadless()
     QVERIFY(program.finishes(5000));
     QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.process.exitCode(), 0);
+}
+
+void TestUnattended::stderrNobodyReadsHoldsNothingUp()
+{
+    // A rig that never reads the program's stderr: each failure's line goes into a pipe that
+    // fills after about a thousand of them.
+    int pipeEnds[2];
+    QCOMPARE(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    const int readEnd = pipeEnds[0];
+    const int writeEnd = pipeEnds[1];
+    QTemporaryDir dir;
+    const quint16 hostPort = freePort();
+    const quint16 controlPort = freePort();
+    {
+        QFile ini(dir.path() + "/Vorlak.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Setup]\nPort=" + QByteArray::number(hostPort) + "\n");
+    }
+    QProcess process;
+    process.setProgram(QStringLiteral(VORLAK_EXECUTABLE));
+    process.setArguments({"--headless", "--data-dir", dir.path(), "--control-port",
+                          QString::number(controlPort), "--speed", "1000"});
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    process.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, 2); });
+    process.start();
+    ::close(writeEnd);
+    QVERIFY(process.waitForStarted(5000));
+    const auto cleanup = qScopeGuard([&] {
+        process.kill();
+        process.waitForFinished(3000);
+        ::close(readEnd);
+    });
+
+    std::unique_ptr<Host> host;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            host = std::make_unique<Host>(hostPort);
+            return host->connected;
+        },
+        10000));
+    QCOMPARE(host->exchange(formatWithFont('A'), 2), QByteArray("\x06"
+                                                                "2"));
+    const QByteArray emboss("\x01"
+                            "31\x02"
+                            "T]00AB\r\n@T1\x03");
+    constexpr int kMessages = 3000;
+    for (int i = 0; i < kMessages; ++i) {
+        const QByteArray ack = host->exchange(emboss, 2);
+        QVERIFY2(ack == QByteArray("\x06"
+                                   "2"),
+                 qPrintable(QStringLiteral("message %1 got %2").arg(i).arg(ack.toHex())));
+    }
+    QCOMPARE(host->exchange(kPoll, 2), QByteArray("\x06"
+                                                  "P"));
+
+    // The rig reads at last: whole lines, then one saying how many were left out.
+    const auto drain = [readEnd] {
+        QByteArray text;
+        ::fcntl(readEnd, F_SETFL, O_NONBLOCK);
+        char chunk[65536];
+        for (ssize_t got; (got = ::read(readEnd, chunk, sizeof chunk)) > 0;)
+            text.append(chunk, got);
+        return text;
+    };
+    const QByteArray before = drain();
+    QVERIFY(before.endsWith('\n'));
+    const qsizetype written = before.count("vorlak: error: 'A' ist kein g");
+    QVERIFY2(written > 0 && written < kMessages, QByteArray::number(written).constData());
+    QCOMPARE(host->exchange(emboss, 2), QByteArray("\x06"
+                                                   "2"));
+    QByteArray after;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            after += drain();
+            return after.contains("vorlak: error:");
+        },
+        5000));
+    static const QRegularExpression notice(
+        QStringLiteral("^vorlak: (\\d+) lines were left out here: nobody read this output\n"));
+    const QRegularExpressionMatch match = notice.match(QString::fromLocal8Bit(after));
+    QVERIFY2(match.hasMatch(), after.constData());
+    const int leftOut = match.captured(1).toInt();
+    QVERIFY2(leftOut > 0 && written + leftOut <= kMessages, after.constData());
 }
 
 void TestUnattended::quitWithUnwritableSettingsEnds()
