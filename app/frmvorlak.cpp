@@ -18,6 +18,7 @@
 #include "trafficlogview.h"
 #include "vacomm.h"
 #include "vorlakerror.h"
+#include "windowicon.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -105,6 +106,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     FormCreate(options);
 
     setWindowTitle(QStringLiteral("Corvane Embosser Simulator"));
+    setWindowIcon(vorlakWindowIcon());
     setFont(tahoma(11));
     buildMenu();
     auto *central = new QWidget(this);

@@ -2,6 +2,7 @@
 #include "controlserver.h"
 #include "frmvorlak.h"
 #include "vorlakapplication.h"
+#include "windowicon.h"
 
 #include <QCommandLineParser>
 
@@ -49,6 +50,7 @@ int main(int argc, char **argv)
     VorlakApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vorlak"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORLAK_VERSION_STRING));
+    QApplication::setWindowIcon(vorlakWindowIcon()); // for windows without a parent
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 class TestMainWindow : public QObject
 {
@@ -24,6 +25,7 @@ private slots:
     void componentsAtTheirPlaces_data();
     void componentsAtTheirPlaces();
     void menuEntries();
+    void windowIconAtEverySize();
     void statusBarPanels();
     void statusPanelPicturesFollowBursts();
     void minimumSizeAndResize();
@@ -85,6 +87,29 @@ void TestMainWindow::menuEntries()
                                    "&Kartenbild speichern...", "Monitor-&Protokoll speichern...",
                                    "&Beenden"}));
     QCOMPARE(sim.window->windowTitle(), QStringLiteral("Corvane Embosser Simulator"));
+}
+
+// The window system is handed the program's own icon, at every size the icon theme holds,
+// and the setup dialog shows the same one.
+void TestMainWindow::windowIconAtEverySize()
+{
+    Simulator sim;
+    sim.start();
+    QWindow *handle = sim.window->windowHandle();
+    QVERIFY(handle);
+    const QIcon icon = handle->icon();
+    QList<QSize> expected;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        expected << QSize(size, size);
+    QCOMPARE(icon.availableSizes(), expected);
+    for (const QSize &size : expected) {
+        const QImage picture = icon.pixmap(size).toImage();
+        QCOMPARE(picture.size(), size);
+        // Drawn, not blank: the plate's corner is transparent, its centre is the dark hub.
+        QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);
+        QVERIFY(qGray(picture.pixel(size.width() / 2, size.height() / 2)) < 80);
+    }
+    QCOMPARE(sim.window->frmSetup().windowIcon().availableSizes(), expected);
 }
 
 void TestMainWindow::statusBarPanels()

@@ -1,7 +1,9 @@
 // Writes resources/background.jpg: the built-in card background, a 600 x 400 grey brushed-metal
 // texture. Deterministic: the same file on every run.
-// Usage: gen_background <output.jpg>
+// Usage: gen_background <output.jpg or resources folder>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 
@@ -37,8 +39,10 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QString out =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("background.jpg");
+    // A folder (as tools/generate-resources.sh passes) gets the file under its own name.
+    QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("background.jpg");
+    if (QFileInfo(out).isDir())
+        out = QDir(out).filePath(QStringLiteral("background.jpg"));
 
     std::mt19937 random(830);
     std::normal_distribution<double> noise(0.0, 1.0);

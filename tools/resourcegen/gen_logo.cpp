@@ -1,6 +1,8 @@
 // Writes resources/logo.png: the header logo, 271 x 50 with an alpha channel.
-// Usage: gen_logo <output.png>
+// Usage: gen_logo <output.png or resources folder>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -12,7 +14,10 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("logo.png");
+    // A folder (as tools/generate-resources.sh passes) gets the file under its own name.
+    QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("logo.png");
+    if (QFileInfo(out).isDir())
+        out = QDir(out).filePath(QStringLiteral("logo.png"));
 
     QImage image(271, 50, QImage::Format_ARGB32);
     image.fill(Qt::transparent);

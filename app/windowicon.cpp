@@ -1,0 +1,10 @@
+#include "windowicon.h"
+
+QIcon vorlakWindowIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/vorlak.png").arg(size),
+                     QSize(size, size));
+    return icon;
+}
