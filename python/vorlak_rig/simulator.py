@@ -46,7 +46,7 @@ class Simulator:
 
     def __init__(self, vorlak: Optional[str] = None, speed: float = 20,
                  extra_args: Sequence[str] = (), control_token: Optional[str] = None,
-                 start_timeout: float = 30.0):
+                 start_timeout: float = 60.0):
         self.program = find_vorlak(vorlak)
         self.speed = speed
         self.extra_args = list(extra_args)
