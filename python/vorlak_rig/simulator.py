@@ -150,12 +150,17 @@ class Simulator:
         self._hosts.clear()
         code = None
         if self.process is not None:
+            asked = False
             if self.process.poll() is None and self._control is not None:
                 try:
                     self._control.quit()
+                    asked = True
                 except (OSError, ValueError):
                     pass
             try:
+                # Without a control connection SIGTERM asks for the orderly close instead.
+                if not asked and self.process.poll() is None:
+                    self.process.terminate()
                 code = self.process.wait(timeout)
             except subprocess.TimeoutExpired:
                 self.process.terminate()
