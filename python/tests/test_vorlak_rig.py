@@ -6,6 +6,7 @@ import time
 
 import pytest
 
+import vorlak_rig
 from vorlak_rig import (ControlError, Field, HostError, Simulator, SimulatorError,
                         Status, find_vorlak, format_message)
 
@@ -178,3 +179,23 @@ def test_malformed_replies_are_refused(raw):
 def test_format_message_bytes():
     assert format_message(540, 856, [Field(100, 50, 0, 14), b" 0200 050 1  14"]) == (
         b"\x0131\x02F]00 U0   0540  0856 0100 050 0  14 0200 050 1  14\x03")
+
+
+def test_fixture_reports_the_programs_stderr_with_a_failure(pytester, vorlak_program,
+                                                             monkeypatch):
+    # The inner pytest runs elsewhere: it finds the package where this one was imported from.
+    package_parent = os.path.dirname(os.path.dirname(os.path.abspath(vorlak_rig.__file__)))
+    monkeypatch.setenv("PYTHONPATH", package_parent)
+    pytester.makepyfile(
+        """
+        def test_passes(vorlak):
+            assert vorlak.host().poll().state == "powered_on"
+
+        def test_fails(vorlak):
+            assert vorlak.host().poll().state == "ready"
+        """)
+    result = pytester.runpytest_subprocess("-p", "vorlak_rig.pytest_plugin", "-p",
+                                           "no:cacheprovider", f"--vorlak={vorlak_program}")
+    result.assert_outcomes(passed=1, failed=1)
+    result.stdout.fnmatch_lines(["*Captured stderr teardown*", "*control port listening on*"])
+    assert result.stdout.str().count("control port listening on") == 1  # only the failure's
