@@ -13,6 +13,7 @@
 #include "qtsoundplayer.h"
 #include "seriallink.h"
 #include "settingsfile.h"
+#include "soundfolders.h"
 #include "standarderrorbox.h"
 #include "tcpserverlink.h"
 #include "trafficlogview.h"
@@ -41,6 +42,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <cstdio>
 
 namespace
 {
@@ -232,8 +235,16 @@ void TfrmVorlak::FormCreate(const AppOptions &options)
 
     SoundPlayer *sound = options.sound;
     if (!sound) {
-        auto *player = new QtSoundPlayer(this);
-        sound = player;
+        const QStringList folders = soundFolders(m_programFolder);
+        const QStringList missing = missingSoundFiles(folders);
+        if (!missing.isEmpty()) {
+            std::fprintf(stderr,
+                         "vorlak: sound files %s found in none of %s; the system beep "
+                         "stands in for them\n",
+                         qPrintable(missing.join(QStringLiteral(", "))),
+                         qPrintable(folders.join(QStringLiteral(", "))));
+        }
+        sound = new QtSoundPlayer(folders, this);
     }
     m_machine = new Machine(*this, *sound, m_programFolder, this);
     m_machine->clock().setSpeed(options.speed);

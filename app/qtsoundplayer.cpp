@@ -1,10 +1,14 @@
 #include "qtsoundplayer.h"
 
+#include "soundfolders.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSoundEffect>
 #include <QUrl>
+
+#include <utility>
 
 QString resolveFileCaseInsensitive(const QString &path)
 {
@@ -20,7 +24,10 @@ QString resolveFileCaseInsensitive(const QString &path)
     return {};
 }
 
-QtSoundPlayer::QtSoundPlayer(QObject *parent) : QObject(parent) {}
+QtSoundPlayer::QtSoundPlayer(QStringList fallbackFolders, QObject *parent)
+    : QObject(parent), m_fallbackFolders(std::move(fallbackFolders))
+{
+}
 
 QSoundEffect *QtSoundPlayer::effectFor(const QString &path)
 {
@@ -42,7 +49,9 @@ void QtSoundPlayer::PlaySoundFile(const QString &path)
 {
     if (m_playing)
         m_playing->stop();
-    const QString file = resolveFileCaseInsensitive(path);
+    QString file = resolveFileCaseInsensitive(path);
+    if (file.isEmpty())
+        file = findSoundFile(m_fallbackFolders, QFileInfo(path).fileName());
     if (file.isEmpty()) {
         QApplication::beep();
         return;

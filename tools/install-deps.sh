@@ -1,9 +1,14 @@
 #!/bin/sh
-# Installs the Debian 12 packages the simulator and its tests need.
+# Installs the Debian 12 packages the simulator and its tests need; with --packaging also the
+# tools that build the Debian package and check its files.
 # Runs apt-get only when something is missing; uses sudo when not root.
 set -e
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev \
-qt6-image-formats-plugins qt6-translations-l10n fonts-liberation xvfb xauth socat python3"
+qt6-image-formats-plugins qt6-translations-l10n fonts-liberation xvfb xauth socat python3 \
+python3-pytest python3-venv"
+if [ "$1" = "--packaging" ]; then
+    PACKAGES="$PACKAGES dpkg-dev file desktop-file-utils appstream man-db"
+fi
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
