@@ -47,7 +47,7 @@ def test_fault_replies_read_to_their_end(vorlak, fault, raw, code, error_code, t
     assert host.poll().raw == b"\x061"
 
 
-def test_job_through_host_and_control(vorlak, tmp_path):
+def test_job_through_host_and_control(vorlak):
     make_ready(vorlak)
     host = vorlak.host()
     assert host.send_format(540, 856, [Field(100, 50, 0, 14), (200, 50, 1, 14)]).state == "busy"
@@ -57,9 +57,11 @@ def test_job_through_host_and_control(vorlak, tmp_path):
     assert state["panels"][3] == "00042"
     assert state["format"]["count"] == 2
     assert "".join(g["char"] for g in vorlak.control.glyphs()) == "EGHILLOR"
-    card = tmp_path / "card.png"
+    # The control port writes only below its export folder, by default the data folder.
+    card = os.path.join(vorlak.data_dir, "card.png")
     vorlak.control.save_card(card)
-    assert card.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    with open(card, "rb") as picture:
+        assert picture.read(8) == b"\x89PNG\r\n\x1a\n"
     assert host.poll().state == "ready"
 
 
@@ -134,6 +136,16 @@ def test_error_list_commands(vorlak, call):
             pytest.skip(f"this vorlak does not know the command: {e.text}")
         raise
     assert reply["ok"] is True
+
+
+def test_save_card_only_below_the_export_folder(vorlak_program, tmp_path):
+    (tmp_path / "out").mkdir()
+    with Simulator(vorlak_program, export_dir=tmp_path / "out") as sim:
+        assert sim.control.save_card(tmp_path / "out" / "card.png")["ok"] is True
+        with pytest.raises(ControlError, match="outside the export folder"):
+            sim.control.save_card(os.path.join(sim.data_dir, "card.png"))
+    assert (tmp_path / "out" / "card.png").read_bytes()[:4] == b"\x89PNG"
+    assert not (tmp_path / "card.png").exists()
 
 
 def test_simulator_cleans_up_and_keeps_stderr(vorlak_program):

@@ -46,11 +46,13 @@ class Simulator:
 
     def __init__(self, vorlak: Optional[str] = None, speed: float = 20,
                  extra_args: Sequence[str] = (), control_token: Optional[str] = None,
-                 start_timeout: float = 60.0):
+                 start_timeout: float = 60.0, export_dir: Optional[str] = None):
         self.program = find_vorlak(vorlak)
         self.speed = speed
         self.extra_args = list(extra_args)
         self.control_token = control_token
+        # The only folder the control port writes into (save_card); None: the data folder.
+        self.export_dir = export_dir
         self.start_timeout = start_timeout
         self.process: Optional[subprocess.Popen] = None
         self.data_dir: Optional[str] = None
@@ -98,6 +100,8 @@ class Simulator:
                 "--speed", str(self.speed)]
         if self.control_token is not None:
             args += ["--control-token", self.control_token]
+        if self.export_dir is not None:
+            args += ["--export-dir", str(self.export_dir)]
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         try:
             self.process = subprocess.Popen(args + self.extra_args, stdin=subprocess.DEVNULL,
