@@ -2,6 +2,7 @@
 
 #include "protocol.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,6 +42,40 @@ void Machine::serialReceiveStep()
         m_serialReceiveStep();
     else
         DispatchReceived();
+}
+
+void Machine::receive(const QString &chunk)
+{
+    m_pendingChunks.push_back(chunk);
+    // The step that is logging its chunk takes this one once its own has been dispatched.
+    if (m_loggingChunk)
+        return;
+    try {
+        dispatchPendingChunks();
+    } catch (...) {
+        // The failure ends its own step only: chunks behind it are not left to wait for the
+        // next input.
+        if (!m_pendingChunks.empty())
+            QTimer::singleShot(0, this, [this] { dispatchPendingChunks(); });
+        throw;
+    }
+}
+
+void Machine::dispatchPendingChunks()
+{
+    while (!m_pendingChunks.empty() && !m_loggingChunk) {
+        const QString next = std::move(m_pendingChunks.front());
+        m_pendingChunks.pop_front();
+        m_receiveBuffer.append(next);
+        {
+            m_loggingChunk = true;
+            const auto logged = qScopeGuard([this] { m_loggingChunk = false; });
+            m_panel.logTraffic(0, next);
+        }
+        // A job started here receives later chunks through this entry and dispatches them
+        // inside itself, as the machine answers polls during a job.
+        DispatchReceived();
+    }
 }
 
 void Machine::actionEnded()

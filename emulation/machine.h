@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -38,6 +39,12 @@ public:
     // serial link is attached it only dispatches.
     void setSerialReceiveStep(std::function<void()> step) { m_serialReceiveStep = std::move(step); }
     void serialReceiveStep();
+
+    // The one receive entry of every link: appends the chunk to ReceiveBuffer, logs it and
+    // dispatches once, also for an empty chunk. Each chunk reaches the dispatcher on its own:
+    // a chunk that comes while an earlier one is being logged (logging processes events) waits
+    // until that earlier one has been dispatched.
+    void receive(const QString &chunk);
 
     // Consumes at most one request from ReceiveBuffer and answers it.
     void DispatchReceived();
@@ -76,6 +83,7 @@ private:
     void actionStarted() { ++m_actionDepth; }
     void actionEnded();
     void togglePanel1();
+    void dispatchPendingChunks();
     void sendOnLinks(const QString &text);
     void resetOrClearSequence();
 
@@ -88,6 +96,8 @@ private:
     std::vector<HostLink *> m_links;
     MessageInterpreter *m_interpreter = nullptr;
     std::function<void()> m_serialReceiveStep;
+    std::deque<QString> m_pendingChunks;
+    bool m_loggingChunk = false;
     int m_actionDepth = 0;
     int m_replyDelayMs = 0;
     int m_pollsToIgnore = 0;

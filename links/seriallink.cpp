@@ -49,14 +49,13 @@ void SerialLink::choosePort(const QString &deviceName)
 
 void SerialLink::VaCommRxChar(QObject *, qint32)
 {
+    // Every waiting byte is taken before anything can process events; the chunk then goes
+    // through the machine's receive entry, as the TCP link's chunks do.
+    QByteArray bytes;
     char byte = 0;
-    while (m_comm->ReadChar(byte)) {
-        const QString character = CodePage::toText(QByteArray(1, byte));
-        // In the buffer before logging can run a nested receive step: bytes keep their order.
-        m_machine.ReceiveBuffer().append(character);
-        m_machine.panel().logTraffic(0, character);
-    }
-    m_machine.DispatchReceived();
+    while (m_comm->ReadChar(byte))
+        bytes += byte;
+    m_machine.receive(CodePage::toText(bytes));
 }
 
 void SerialLink::sendReply(const QString &text)

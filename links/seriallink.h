@@ -26,8 +26,8 @@ public:
     // it is "NONE". An open failure raises the component's error and leaves the port closed.
     void choosePort(const QString &deviceName);
 
-    // The receive step: takes every waiting byte into the receive buffer (logging each), then
-    // runs the dispatcher once, also with the port closed. The component's receive event calls
+    // The receive step: takes every waiting byte as one chunk into the machine's receive entry
+    // (append, log, dispatch once), also with the port closed. The component's receive event calls
     // it, and so does a running job after each strike.
     void VaCommRxChar(QObject *sender, qint32 count);
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -165,25 +166,54 @@ void TcpServerLink::release(QTcpSocket *socket)
 
 void TcpServerLink::ServerSocketClientRead(QTcpSocket *socket)
 {
-    const QString text = CodePage::toText(socket->readAll());
-    // The chunk is in the buffer before logging can run a nested read step, so bytes reach
-    // the buffer in the order they arrived.
-    m_machine.ReceiveBuffer().append(text);
-    m_machine.panel().logTraffic(0, text);
-    // Dispatch outside this slot: a dispatch can run a whole job, and the socket does not
-    // announce more data while its readyRead slot is still running.
-    QMetaObject::invokeMethod(&m_machine, &Machine::DispatchReceived, Qt::QueuedConnection);
+    // Nothing that processes events runs in this slot: the socket announces no more data while
+    // it runs, so bytes arriving meanwhile would wait for the next bytes. Everything the socket
+    // holds is read now; the chunk goes to the machine with its own queued dispatch (a dispatch
+    // can run a whole job), so chunks of two connections read in one round are dispatched
+    // each on its own, in the order they were read.
+    QByteArray bytes;
+    do {
+        bytes += socket->readAll();
+    } while (socket->bytesAvailable() > 0);
+    const QString text = CodePage::toText(bytes);
+    QMetaObject::invokeMethod(
+        &m_machine, [machine = &m_machine, text] { machine->receive(text); },
+        Qt::QueuedConnection);
+}
+
+// A reset or failed connection whose notice has not been handled yet still looks connected to
+// Qt, and a buffered write to it looks successful: the kernel is asked directly.
+bool TcpServerLink::isAlive(QTcpSocket *socket)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    pollfd p{static_cast<int>(socket->socketDescriptor()), 0, 0};
+    if (p.fd < 0)
+        return false;
+    return ::poll(&p, 1, 0) == 0 || !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
 }
 
 void TcpServerLink::sendReply(const QString &text)
 {
-    if (!m_active || m_connections.isEmpty())
+    if (!m_active)
         return;
-    QTcpSocket *socket = m_connections.first();
-    if (socket->state() != QAbstractSocket::ConnectedState)
-        return;
-    if (socket->bytesToWrite() > kMaxUnsentBytes)
-        return;
-    socket->write(CodePage::toBytes(text));
-    socket->flush();
+    // The reply goes to the oldest connection alive now; a dead one leaves the list as a
+    // disconnect does, and the next one gets the reply.
+    const QByteArray bytes = CodePage::toBytes(text);
+    while (!m_connections.isEmpty()) {
+        QTcpSocket *socket = m_connections.first();
+        if (!isAlive(socket)) {
+            ServerSocketClientDisconnect(socket);
+            continue;
+        }
+        if (socket->bytesToWrite() > kMaxUnsentBytes)
+            return;
+        if (socket->write(bytes) == bytes.size()) {
+            // A write that fails in the kernel closes the connection through its error notice.
+            socket->flush();
+            if (m_connections.contains(socket) && isAlive(socket))
+                return;
+        }
+        ServerSocketClientDisconnect(socket);
+    }
 }

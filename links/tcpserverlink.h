@@ -55,6 +55,7 @@ private:
     void ServerSocketClientRead(QTcpSocket *socket);
     void ServerSocketClientError(QTcpSocket *socket);
     void release(QTcpSocket *socket);
+    static bool isAlive(QTcpSocket *socket);
 
     Machine &m_machine;
     QTcpServer m_server;

@@ -1,0 +1,146 @@
+// Every host request reaches the machine and every reply a live host, over real loopback
+// connections: two hosts whose bytes are read in one event round, a poll right behind a
+// megabyte while the monitor is shown, and an oldest host that resets its connection just as a
+// newer one polls.
+
+#include "hostmessages.h"
+#include "messagedecoder.h"
+#include "monitorform.h"
+#include "rawhost.h"
+#include "simulatorharness.h"
+
+#include <atomic>
+
+using namespace HostMessages;
+using namespace RawHost;
+
+namespace
+{
+
+const QByteArray kPoll("\x04"
+                       "31\x05");
+const QByteArray kResetRequest("\x04"
+                               "31r");
+
+// Collects what arrives on a raw host socket while serving the simulator's events.
+bool serveUntilReceived(int fd, QByteArray &received, qsizetype count, int timeoutMs = 5000)
+{
+    return serveUntil(
+        [&] {
+            received += readRaw(fd, count - received.size(), 0);
+            return received.size() >= count;
+        },
+        timeoutMs);
+}
+
+} // namespace
+
+class TestNothingLost : public QObject
+{
+    Q_OBJECT
+private slots:
+    void twoHostsReadInOneRound_data();
+    void twoHostsReadInOneRound();
+    void pollRightAfterAMegabyteWithMonitorShown();
+    void resetOldestHostDoesNotSwallowTheReply();
+};
+
+void TestNothingLost::twoHostsReadInOneRound_data()
+{
+    QTest::addColumn<QByteArray>("fromOldest");
+    QTest::addColumn<QByteArray>("fromNewer");
+    QTest::addColumn<int>("resets");
+    QTest::addColumn<int>("glyphs");
+    QTest::newRow("poll, reset request") << kPoll << kResetRequest << 1 << 0;
+    QTest::newRow("reset request, poll") << kResetRequest << kPoll << 1 << 0;
+    QTest::newRow("emboss data, poll") << embossData("ABC") << kPoll << 0 << 3;
+    QTest::newRow("poll, emboss data") << kPoll << embossData("ABC") << 0 << 3;
+}
+
+// Both chunks are in the kernel before the simulator looks: each is still dispatched on its
+// own, so neither host's request is cleared by the other's.
+void TestNothingLost::twoHostsReadInOneRound()
+{
+    QFETCH(QByteArray, fromOldest);
+    QFETCH(QByteArray, fromNewer);
+    QFETCH(int, resets);
+    QFETCH(int, glyphs);
+    Simulator sim;
+    sim.start();
+    sim.clearToReady();
+    QTRY_VERIFY(!sim.machine().longActionRunning());
+    const int oldest = connectRaw(sim.port());
+    const int newer = connectRaw(sim.port());
+    QVERIFY(oldest >= 0 && newer >= 0);
+    QTRY_COMPARE(sim.window->ServerSocket().connectionCount(), 2);
+    QVERIFY(sendRaw(oldest, formatDefinition({record("100", "100", '0', "14")})));
+    QByteArray ack;
+    QVERIFY(serveUntilReceived(oldest, ack, 2));
+    QCOMPARE(ack, ackReply('2'));
+    QTRY_VERIFY(!sim.machine().longActionRunning());
+    const qsizetype resetsBefore = sim.sound.played.count(QStringLiteral("reset.wav"));
+
+    QVERIFY(sendRaw(oldest, fromOldest));
+    QVERIFY(sendRaw(newer, fromNewer));
+    QTRY_COMPARE_WITH_TIMEOUT(sim.sound.played.count(QStringLiteral("reset.wav")) - resetsBefore,
+                              resets, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(sim.window->decoder().lastJobStrikes().size()), glyphs, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.machine().longActionRunning(), 10000);
+    QVERIFY(sim.machine().ReceiveBuffer().isEmpty());
+    QCOMPARE(sim.sound.played.count(QStringLiteral("reset.wav")) - resetsBefore, resets);
+    ::close(oldest);
+    ::close(newer);
+}
+
+// The monitor processes events while it logs; nothing of that may run inside the socket's read
+// slot, or bytes that arrive meanwhile wait for bytes that never come.
+void TestNothingLost::pollRightAfterAMegabyteWithMonitorShown()
+{
+    Simulator sim;
+    sim.start();
+    sim.window->MonitorForm().show();
+    const int host = connectRaw(sim.port());
+    QVERIFY(host >= 0);
+    QTRY_COMPARE(sim.window->ServerSocket().connectionCount(), 1);
+    const QByteArray junk(1024 * 1024, 'x');
+    for (int round = 0; round < 6; ++round) {
+        std::atomic<bool> sent{false};
+        Worker writer([&] { sent = sendRaw(host, junk) && sendRaw(host, kPoll); },
+                      [&] { ::shutdown(host, SHUT_RDWR); });
+        QVERIFY(serveUntil([&] { return sent.load(); }, 30000));
+        writer.join();
+        QByteArray reply;
+        QVERIFY2(serveUntilReceived(host, reply, 2), qPrintable(QString::number(round)));
+        QCOMPARE(reply, ackReply('P'));
+    }
+    ::close(host);
+}
+
+// The oldest host sends a little and resets its connection, and a newer host polls at once:
+// the reply goes to the newer host, the oldest connection alive at that moment.
+void TestNothingLost::resetOldestHostDoesNotSwallowTheReply()
+{
+    Simulator sim;
+    sim.start();
+    TcpServerLink &link = sim.window->ServerSocket();
+    for (int round = 0; round < 8; ++round) {
+        const int oldest = connectRaw(sim.port());
+        QVERIFY(oldest >= 0);
+        QTRY_COMPARE(link.connectionCount(), 1);
+        const int newer = connectRaw(sim.port());
+        QVERIFY(newer >= 0);
+        QTRY_COMPARE(link.connectionCount(), 2);
+        QVERIFY(sendRaw(oldest, "abc"));
+        resetRaw(oldest);
+        QVERIFY(sendRaw(newer, kPoll));
+        QByteArray reply;
+        QVERIFY2(serveUntilReceived(newer, reply, 2, 3000), qPrintable(QString::number(round)));
+        QCOMPARE(reply, ackReply('P'));
+        QCOMPARE(sim.panel(0), QStringLiteral("Waiting"));
+        ::close(newer);
+        QTRY_COMPARE(link.connectionCount(), 0);
+    }
+}
+
+VORLAK_TEST_MAIN(TestNothingLost)
+#include "tst_nothinglost.moc"
