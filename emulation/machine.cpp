@@ -105,10 +105,8 @@ void Machine::DispatchReceived()
             m_panel.showDisplayText(QStringLiteral("BUSY"));
             SendReply(Protocol::ack('2'));
             const QString message = buffer.text();
-            if (m_interpreter)
-                m_interpreter->InterpretMessage(message);
-            else
-                buffer.clear();
+            buffer.clear();
+            interpretNested(message);
             m_panel.setStatusPanelText(1, QString());
             buffer.clear();
         } else if (buffer.text() == Protocol::resetRequest()) {
@@ -133,6 +131,47 @@ void Machine::DispatchReceived()
         throw;
     }
     togglePanel1();
+}
+
+// A message decoded during a job runs inside that job, up to kMaxMessageDepth messages deep.
+// Deeper ones wait, in order, until the innermost running message returns; past the waiting
+// bound they are dropped (they have been acknowledged already), reported once per run of drops.
+void Machine::interpretNested(const QString &message)
+{
+    if (m_messageDepth >= kMaxMessageDepth) {
+        if (m_waitingMessages.size() < kMaxWaitingMessages &&
+            m_waitingCharacters + message.size() <= kMaxWaitingCharacters) {
+            m_waitingCharacters += message.size();
+            m_waitingMessages.push_back(message);
+            return;
+        }
+        if (!m_dropReported) {
+            m_dropReported = true;
+            emit messageDropped(QStringLiteral("Host message dropped: %1 messages are already "
+                                               "waiting for the running job")
+                                    .arg(m_waitingMessages.size()));
+        }
+        return;
+    }
+    ++m_messageDepth;
+    const auto leave = qScopeGuard([this] { --m_messageDepth; });
+    interpret(message);
+    // The innermost message has returned: those that waited for it run here, one after the
+    // other (messages decoded meanwhile nest in them or wait behind them).
+    while (!m_waitingMessages.empty()) {
+        const QString next = std::move(m_waitingMessages.front());
+        m_waitingMessages.pop_front();
+        m_waitingCharacters -= next.size();
+        if (m_waitingMessages.empty())
+            m_dropReported = false;
+        interpret(next);
+    }
+}
+
+void Machine::interpret(const QString &message)
+{
+    if (m_interpreter)
+        m_interpreter->InterpretMessage(message);
 }
 
 void Machine::SendReply(const QString &text)

@@ -8,6 +8,9 @@
 #include "monitorform.h"
 #include "rawhost.h"
 #include "simulatorharness.h"
+#include "trafficlogview.h"
+
+#include <QFile>
 
 #include <atomic>
 
@@ -33,6 +36,37 @@ bool serveUntilReceived(int fd, QByteArray &received, qsizetype count, int timeo
         timeoutMs);
 }
 
+// The process's resident memory at its peak so far, in MiB.
+long peakResidentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong() / 1024;
+    }
+    return -1;
+}
+
+// Sends `total` bytes in pieces of `piece` from a thread of its own while the simulator serves.
+bool floodFromThread(int fd, const QByteArray &piece, qint64 total, int timeoutMs)
+{
+    std::atomic<bool> done{false};
+    std::atomic<bool> ok{true};
+    Worker writer(
+        [&] {
+            for (qint64 sent = 0; sent < total && ok; sent += piece.size())
+                ok = sendRaw(fd, piece);
+            done = true;
+        },
+        [&] { ::shutdown(fd, SHUT_RDWR); });
+    const bool finished = serveUntil([&] { return done.load(); }, timeoutMs);
+    if (finished)
+        writer.join();
+    return finished && ok;
+}
+
 } // namespace
 
 class TestNothingLost : public QObject
@@ -43,6 +77,8 @@ private slots:
     void twoHostsReadInOneRound();
     void pollRightAfterAMegabyteWithMonitorShown();
     void resetOldestHostDoesNotSwallowTheReply();
+    void floodOfEmbossMessagesStaysBounded();
+    void floodToAShownMonitorStaysBounded();
 };
 
 void TestNothingLost::twoHostsReadInOneRound_data()
@@ -140,6 +176,77 @@ void TestNothingLost::resetOldestHostDoesNotSwallowTheReply()
         ::close(newer);
         QTRY_COMPARE(link.connectionCount(), 0);
     }
+}
+
+// Emboss data arriving while jobs run nests only to a fixed depth; more waits up to a bound and
+// past it is acknowledged and dropped with one report. Nothing overflows the stack, and the
+// machine answers afterwards.
+void TestNothingLost::floodOfEmbossMessagesStaysBounded()
+{
+    Simulator sim(1000.0);
+    sim.start();
+    const int host = connectRaw(sim.port());
+    QVERIFY(host >= 0);
+    QTRY_COMPARE(sim.window->ServerSocket().connectionCount(), 1);
+    QVERIFY(sendRaw(host, formatDefinition({record("100", "100", '0', "14")})));
+    QByteArray ack;
+    QVERIFY(serveUntilReceived(host, ack, 2));
+    QTRY_VERIFY(!sim.machine().longActionRunning());
+
+    const long memoryBefore = peakResidentMiB();
+    const QByteArray message = embossData("AB");
+    std::atomic<bool> done{false};
+    std::atomic<qint64> acknowledged{0};
+    Worker host2(
+        [&] {
+            // One message per send, reading the acknowledgements as they come, as a host that
+            // does not wait for them would.
+            for (int i = 0; i < 8000; ++i) {
+                if (!sendRaw(host, message))
+                    break;
+                acknowledged += readRaw(host, 4096, 0).size();
+            }
+            done = true;
+        },
+        [&] { ::shutdown(host, SHUT_RDWR); });
+    QVERIFY(serveUntil([&] { return done.load(); }, 120000));
+    host2.join();
+    QVERIFY(serveUntil([&] { return !sim.machine().longActionRunning(); }, 120000));
+    QVERIFY(peakResidentMiB() - memoryBefore < 200);
+    for (const QString &error : std::as_const(sim.errors.messages))
+        QVERIFY2(error.startsWith(QStringLiteral("Host message dropped")), qPrintable(error));
+
+    // Still answering: the last reply is that of a fresh poll.
+    readRaw(host, 1 << 20, 200);
+    QVERIFY(sendRaw(host, kPoll));
+    QByteArray reply;
+    QVERIFY(serveUntilReceived(host, reply, 2));
+    QCOMPARE(reply, ackReply('P'));
+    ::close(host);
+}
+
+// 200 MiB of NULs to a shown monitor: its log keeps only its newest part.
+void TestNothingLost::floodToAShownMonitorStaysBounded()
+{
+    Simulator sim;
+    sim.start();
+    sim.window->MonitorForm().show();
+    const int host = connectRaw(sim.port());
+    QVERIFY(host >= 0);
+    QTRY_COMPARE(sim.window->ServerSocket().connectionCount(), 1);
+    const long memoryBefore = peakResidentMiB();
+    QVERIFY(floodFromThread(host, QByteArray(1024 * 1024, '\0'), 200LL * 1024 * 1024, 240000));
+    QVERIFY(sendRaw(host, kPoll));
+    QByteArray reply;
+    QVERIFY(serveUntilReceived(host, reply, 2, 60000));
+    QCOMPARE(reply, ackReply('P'));
+    const QString &log = sim.window->MonitorForm().RxLog->text();
+    QVERIFY(log.size() <= TrafficLogView::kMaxCharacters);
+    QVERIFY(log.startsWith(QLatin1String(TrafficLogView::kCutMark)));
+    QVERIFY(log.endsWith(QStringLiteral("#0#0#431#5")));
+    const long grown = peakResidentMiB() - memoryBefore;
+    QVERIFY2(grown < 400, qPrintable(QString::number(grown)));
+    ::close(host);
 }
 
 VORLAK_TEST_MAIN(TestNothingLost)
