@@ -107,6 +107,7 @@ void TcpServerLink::Close()
         socket->abort();
         socket->deleteLater();
     }
+    m_releasedBytes.clear();
     m_server.close();
     m_active = false;
 }
@@ -122,6 +123,9 @@ void TcpServerLink::acceptPending()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         m_acceptFailureShown = false;
+        // Unread bytes beyond this stay in the kernel, which holds the host back, instead of
+        // piling up here while a job runs.
+        socket->setReadBufferSize(kReadBufferBytes);
         m_connections.append(socket);
         connect(socket, &QTcpSocket::readyRead, this,
                 [this, socket] { ServerSocketClientRead(socket); });
@@ -159,6 +163,9 @@ void TcpServerLink::ServerSocketClientError(QTcpSocket *socket)
 void TcpServerLink::release(QTcpSocket *socket)
 {
     m_connections.removeOne(socket);
+    // What the host sent before it left still reaches the machine.
+    if (m_readStepQueued.contains(socket))
+        m_releasedBytes[socket] += socket->readAll();
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
@@ -167,18 +174,28 @@ void TcpServerLink::release(QTcpSocket *socket)
 void TcpServerLink::ServerSocketClientRead(QTcpSocket *socket)
 {
     // Nothing that processes events runs in this slot: the socket announces no more data while
-    // it runs, so bytes arriving meanwhile would wait for the next bytes. Everything the socket
-    // holds is read now; the chunk goes to the machine with its own queued dispatch (a dispatch
-    // can run a whole job), so chunks of two connections read in one round are dispatched
-    // each on its own, in the order they were read.
-    QByteArray bytes;
-    do {
-        bytes += socket->readAll();
-    } while (socket->bytesAvailable() > 0);
-    const QString text = CodePage::toText(bytes);
+    // it runs, so bytes arriving meanwhile would wait for the next bytes. The read step runs
+    // queued instead, once per notice still pending (a dispatch can run a whole job); each
+    // step's chunk is then appended and dispatched on its own, so the chunks of two connections
+    // read in one round never share a dispatch.
+    if (m_readStepQueued.contains(socket))
+        return;
+    m_readStepQueued.insert(socket);
     QMetaObject::invokeMethod(
-        &m_machine, [machine = &m_machine, text] { machine->receive(text); },
-        Qt::QueuedConnection);
+        this, [this, socket] { readStep(socket); }, Qt::QueuedConnection);
+}
+
+void TcpServerLink::readStep(QTcpSocket *socket)
+{
+    m_readStepQueued.remove(socket);
+    // Bytes of a connection released since its notice were kept for this step.
+    QByteArray bytes = m_releasedBytes.take(socket);
+    if (m_connections.contains(socket)) {
+        do {
+            bytes += socket->readAll();
+        } while (socket->bytesAvailable() > 0);
+    }
+    m_machine.receive(CodePage::toText(bytes));
 }
 
 // A reset or failed connection whose notice has not been handled yet still looks connected to

@@ -2,7 +2,9 @@
 
 #include "machineinterfaces.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QTcpServer>
 
@@ -41,6 +43,8 @@ public:
     // A reply larger than this that the connection has not yet drained is dropped, as a socket
     // that cannot take bytes at once drops them: a host that never reads cannot grow memory.
     static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
+    // What a connection's socket reads ahead of the read step.
+    static constexpr qint64 kReadBufferBytes = 1024 * 1024;
     // After a failed accept the server tries again this much later.
     static constexpr int kAcceptRetryMs = 100;
 
@@ -54,12 +58,16 @@ private:
     void ServerSocketClientDisconnect(QTcpSocket *socket);
     void ServerSocketClientRead(QTcpSocket *socket);
     void ServerSocketClientError(QTcpSocket *socket);
+    void readStep(QTcpSocket *socket);
     void release(QTcpSocket *socket);
     static bool isAlive(QTcpSocket *socket);
 
     Machine &m_machine;
     QTcpServer m_server;
     QList<QTcpSocket *> m_connections;
+    // Sockets whose read step is queued, and what released ones still held for it.
+    QSet<QTcpSocket *> m_readStepQueued;
+    QHash<QTcpSocket *, QByteArray> m_releasedBytes;
     int m_port = 10001;
     bool m_active = false;
     bool m_acceptFailureShown = false;
