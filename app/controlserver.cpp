@@ -18,7 +18,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
+#include <netinet/in.h>
+#include <unistd.h>
 
 namespace
 {
@@ -63,7 +66,11 @@ QCheckBox *faultBox(TfrmVorlak &window, const QString &name)
 ControlServer::ControlServer(TfrmVorlak &window, QObject *parent)
     : QObject(parent), m_window(window)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &ControlServer::acceptPending);
+    connect(&m_listener, &SocketListener::accepted, this, &ControlServer::acceptConnection);
+    // Told once per run of failures; the listener pauses and tries again.
+    connect(&m_listener, &SocketListener::acceptFailed, this, [](int error) {
+        qWarning("control port: accept failed (%d), %s", error, std::strerror(error));
+    });
     connect(&window.machine(), &Machine::longActionsEnded, this, &ControlServer::checkWaits);
 }
 
@@ -80,20 +87,29 @@ ControlServer::~ControlServer()
 bool ControlServer::listen(quint16 port)
 {
     // Loopback only: the control port can press buttons and end the program.
-    return m_server.listen(QHostAddress::LocalHost, port);
+    if (m_listener.listen(INADDR_LOOPBACK, port, 50))
+        return true;
+    m_listenError = QStringLiteral("%1: %2")
+                        .arg(QLatin1String(m_listener.failedCall()),
+                             QString::fromLocal8Bit(std::strerror(m_listener.error())));
+    return false;
 }
 
-void ControlServer::acceptPending()
+void ControlServer::acceptConnection(int descriptor)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        m_clients.insert(socket, Client{});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readClient(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            Client client = m_clients.take(socket);
-            delete client.waitTimer;
-            socket->deleteLater();
-        });
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        delete socket;
+        return;
     }
+    m_clients.insert(socket, Client{});
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readClient(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        Client client = m_clients.take(socket);
+        delete client.waitTimer;
+        socket->deleteLater();
+    });
 }
 
 void ControlServer::readClient(QTcpSocket *socket)

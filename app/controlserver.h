@@ -3,7 +3,8 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
-#include <QTcpServer>
+
+#include "socketlistener.h"
 
 #include <deque>
 
@@ -24,8 +25,8 @@ public:
 
     // Listens on 127.0.0.1 only; returns false with errorString() when that fails.
     bool listen(quint16 port);
-    quint16 port() const { return m_server.serverPort(); }
-    QString errorString() const { return m_server.errorString(); }
+    quint16 port() const { return m_listener.port(); }
+    QString errorString() const { return m_listenError; }
 
     // Handles one request and gives its reply, or an empty object when the reply comes later
     // (wait_idle); exposed for tests.
@@ -41,7 +42,7 @@ private:
         QTimer *waitTimer = nullptr;  // set while a wait_idle is pending
     };
 
-    void acceptPending();
+    void acceptConnection(int descriptor);
     void readClient(QTcpSocket *socket);
     void processLines(QTcpSocket *socket);
     void reply(QTcpSocket *socket, const QJsonObject &object);
@@ -55,7 +56,8 @@ private:
     QJsonObject glyphsObject() const;
 
     TfrmVorlak &m_window;
-    QTcpServer m_server;
+    SocketListener m_listener;
+    QString m_listenError;
     QHash<QTcpSocket *, Client> m_clients;
     int m_pendingPresses = 0; // clicks queued but not yet run
 };

@@ -135,8 +135,10 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     m_aboutBox = new TAboutBox(this);
     m_aboutBox->setAppName(QStringLiteral("Vorlak"));
 
-    // Shown from the event loop, not from inside the dispatch that dropped the message.
+    // Shown from the event loop, not from inside the handler that announced them.
     connect(m_machine, &Machine::messageDropped, this, &StandardErrorBox::show,
+            Qt::QueuedConnection);
+    connect(m_serverSocket, &TcpServerLink::acceptFailed, this, &StandardErrorBox::show,
             Qt::QueuedConnection);
     connect(m_machine, &Machine::longActionsEnded, this, [this] {
         // A close that came during a job or a reset sequence takes effect now.

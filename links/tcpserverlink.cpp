@@ -31,23 +31,11 @@ namespace
 TcpServerLink::TcpServerLink(Machine &machine, QObject *parent)
     : QObject(parent), m_machine(machine)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &TcpServerLink::acceptPending);
-    // A failed accept (no descriptor left, say) is the one socket error that is shown; nothing
-    // is accepted for it. The server goes on accepting after a pause (QTcpServer stops at the
-    // first failure), and a failure that repeats is shown again only after a connection was
-    // accepted. The error is raised from the event loop: the socket layer's own frames must
-    // not be unwound (Qt's network library is built without exception support).
-    connect(&m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
-        QTimer::singleShot(kAcceptRetryMs, this, [this] {
-            if (m_active && m_server.isListening())
-                m_server.resumeAccepting();
-        });
-        if (m_acceptFailureShown)
-            return;
-        m_acceptFailureShown = true;
-        QTimer::singleShot(0, this, [error] {
-            throw VorlakError(QStringLiteral("Asynchroner Socket-Fehler %1").arg(int(error)));
-        });
+    connect(&m_listener, &SocketListener::accepted, this, &TcpServerLink::acceptConnection);
+    // A failed accept (no descriptor left, say) is the one socket error that is reported; the
+    // listener pauses, tries again and announces a run of failures once.
+    connect(&m_listener, &SocketListener::acceptFailed, this, [this](int error) {
+        emit acceptFailed(QStringLiteral("Asynchroner Socket-Fehler %1").arg(error));
     });
     m_machine.addLink(this);
 }
@@ -68,33 +56,10 @@ void TcpServerLink::Open()
 {
     if (m_active)
         return;
-    // The socket is made by hand so that a failure names its call ("bind", "listen") and the
-    // system's error number, and so the queue of pending connections is exactly 5.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        throwSocketError(errno, "socket");
-    // Lets a restarted simulator listen again while old connections linger in TIME_WAIT; it
-    // does not let two servers listen on one port.
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<uint16_t>(m_port & 0xFFFF));
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throwSocketError(error, "bind");
-    }
-    if (::listen(fd, 5) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throwSocketError(error, "listen");
-    }
-    if (!m_server.setSocketDescriptor(fd)) {
-        ::close(fd);
-        throw VorlakError(m_server.errorString());
-    }
+    // A failure names its call ("bind", "listen") and the system's error number; the queue of
+    // pending connections is exactly 5.
+    if (!m_listener.listen(INADDR_ANY, static_cast<quint16>(m_port & 0xFFFF), 5))
+        throwSocketError(m_listener.error(), m_listener.failedCall());
     m_active = true;
 }
 
@@ -108,7 +73,7 @@ void TcpServerLink::Close()
         socket->deleteLater();
     }
     m_releasedBytes.clear();
-    m_server.close();
+    m_listener.close();
     m_active = false;
 }
 
@@ -119,22 +84,24 @@ void TcpServerLink::dropConnections()
         ServerSocketClientDisconnect(socket);
 }
 
-void TcpServerLink::acceptPending()
+void TcpServerLink::acceptConnection(int descriptor)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        m_acceptFailureShown = false;
-        // Unread bytes beyond this stay in the kernel, which holds the host back, instead of
-        // piling up here while a job runs.
-        socket->setReadBufferSize(kReadBufferBytes);
-        m_connections.append(socket);
-        connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket] { ServerSocketClientRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this,
-                [this, socket] { ServerSocketClientDisconnect(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, socket] { ServerSocketClientError(socket); });
-        ServerSocketClientConnect(socket);
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        delete socket;
+        return;
     }
+    // Unread bytes beyond this stay in the kernel, which holds the host back, instead of
+    // piling up here while a job runs.
+    socket->setReadBufferSize(kReadBufferBytes);
+    m_connections.append(socket);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSocketClientRead(socket); });
+    connect(socket, &QTcpSocket::disconnected, this,
+            [this, socket] { ServerSocketClientDisconnect(socket); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, socket] { ServerSocketClientError(socket); });
+    ServerSocketClientConnect(socket);
 }
 
 void TcpServerLink::ServerSocketClientConnect(QTcpSocket *)

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "machineinterfaces.h"
+#include "socketlistener.h"
 
 #include <QHash>
 #include <QList>
 #include <QSet>
 #include <QObject>
-#include <QTcpServer>
 
 class Machine;
 class QTcpSocket;
@@ -33,7 +33,7 @@ public:
     // end); the server keeps listening.
     void dropConnections();
     // The port actually listened on (differs from port() only for port 0).
-    quint16 listeningPort() const { return m_server.serverPort(); }
+    quint16 listeningPort() const { return m_listener.port(); }
 
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
     QTcpSocket *connection(int index) const { return m_connections.at(index); }
@@ -45,15 +45,15 @@ public:
     static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
     // What a connection's socket reads ahead of the read step.
     static constexpr qint64 kReadBufferBytes = 1024 * 1024;
-    // After a failed accept the server tries again this much later.
-    static constexpr int kAcceptRetryMs = 100;
 
 signals:
     void clientConnected();
     void clientDisconnected();
+    // "Asynchroner Socket-Fehler %d": accepting failed (announced once per run of failures).
+    void acceptFailed(const QString &message);
 
 private:
-    void acceptPending();
+    void acceptConnection(int descriptor);
     void ServerSocketClientConnect(QTcpSocket *socket);
     void ServerSocketClientDisconnect(QTcpSocket *socket);
     void ServerSocketClientRead(QTcpSocket *socket);
@@ -63,12 +63,11 @@ private:
     static bool isAlive(QTcpSocket *socket);
 
     Machine &m_machine;
-    QTcpServer m_server;
+    SocketListener m_listener;
     QList<QTcpSocket *> m_connections;
     // Sockets whose read step is queued, and what released ones still held for it.
     QSet<QTcpSocket *> m_readStepQueued;
     QHash<QTcpSocket *, QByteArray> m_releasedBytes;
     int m_port = 10001;
     bool m_active = false;
-    bool m_acceptFailureShown = false;
 };

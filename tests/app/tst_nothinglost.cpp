@@ -193,6 +193,9 @@ void TestNothingLost::floodOfEmbossMessagesStaysBounded()
     QVERIFY(serveUntilReceived(host, ack, 2));
     QTRY_VERIFY(!sim.machine().longActionRunning());
 
+    // Paused, every job holds after its first strike: each message that arrives meanwhile
+    // would start one more job inside the one holding.
+    sim.machine().btnPauseClick();
     const long memoryBefore = peakResidentMiB();
     const QByteArray message = embossData("AB");
     std::atomic<bool> done{false};
@@ -209,7 +212,15 @@ void TestNothingLost::floodOfEmbossMessagesStaysBounded()
             done = true;
         },
         [&] { ::shutdown(host, SHUT_RDWR); });
-    QVERIFY(serveUntil([&] { return done.load(); }, 120000));
+    // The jobs hold on the stack above this test's own wait: the operator's Pause click that
+    // releases them comes from the event loop, as a real click would.
+    QTimer release;
+    QObject::connect(&release, &QTimer::timeout, [&] {
+        if (done && sim.state().Paused)
+            sim.machine().btnPauseClick();
+    });
+    release.start(20);
+    QVERIFY(serveUntil([&] { return done.load() && !sim.state().Paused; }, 120000));
     host2.join();
     QVERIFY(serveUntil([&] { return !sim.machine().longActionRunning(); }, 120000));
     QVERIFY(peakResidentMiB() - memoryBefore < 200);
