@@ -13,6 +13,11 @@
 #include <QFile>
 
 #include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <vector>
 
 using namespace HostMessages;
 using namespace RawHost;
@@ -79,6 +84,7 @@ private slots:
     void resetOldestHostDoesNotSwallowTheReply();
     void floodOfEmbossMessagesStaysBounded();
     void floodToAShownMonitorStaysBounded();
+    void acceptAtTheDescriptorLimitDoesNotSpin();
 };
 
 void TestNothingLost::twoHostsReadInOneRound_data()
@@ -258,6 +264,62 @@ void TestNothingLost::floodToAShownMonitorStaysBounded()
     QVERIFY(log.endsWith(QStringLiteral("#0#0#431#5")));
     const long grown = peakResidentMiB() - memoryBefore;
     QVERIFY2(grown < 400, qPrintable(QString::number(grown)));
+    ::close(host);
+}
+
+// After a first connection came and went, the descriptors run out: the failing accept is
+// reported once and paused, not retried in a tight loop, and the waiting host is accepted once
+// a descriptor is free again.
+void TestNothingLost::acceptAtTheDescriptorLimitDoesNotSpin()
+{
+    Simulator sim;
+    sim.start();
+    TcpServerLink &link = sim.window->ServerSocket();
+    {
+        HostClient first(sim.port());
+        QVERIFY(first.connected);
+        QTRY_COMPARE(link.connectionCount(), 1);
+        QCOMPARE(first.poll(), ackReply('P'));
+    }
+    QTRY_COMPARE(link.connectionCount(), 0);
+
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit original = limit;
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 4096);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        fillers.push_back(fd);
+    // The host's socket takes the last descriptor; the accept finds none.
+    ::close(fillers.back());
+    fillers.pop_back();
+    const int host = connectRaw(sim.port());
+    const bool reported = serveUntil([&] { return !sim.errors.messages.isEmpty(); }, 3000);
+    timespec cpuBefore{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuBefore);
+    QElapsedTimer wall;
+    wall.start();
+    serveUntil([] { return false; }, 1000);
+    timespec cpuAfter{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuAfter);
+    const double cpuSeconds = double(cpuAfter.tv_sec - cpuBefore.tv_sec) +
+                              double(cpuAfter.tv_nsec - cpuBefore.tv_nsec) / 1e9;
+    const double share = cpuSeconds / (double(wall.elapsed()) / 1000.0);
+    for (int fd : fillers)
+        ::close(fd);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &original), 0);
+
+    QVERIFY(host >= 0);
+    QVERIFY(reported);
+    QVERIFY2(share < 0.05, qPrintable(QString::number(share)));
+    QCOMPARE(sim.errors.messages,
+             QStringList{QStringLiteral("Asynchroner Socket-Fehler %1.").arg(EMFILE)});
+    QTRY_COMPARE(link.connectionCount(), 1);
+    QVERIFY(sendRaw(host, kPoll));
+    QByteArray reply;
+    QVERIFY(serveUntilReceived(host, reply, 2));
+    QCOMPARE(reply, ackReply('P'));
     ::close(host);
 }
 
