@@ -6,6 +6,7 @@
 #include "machine.h"
 #include "messagedecoder.h"
 #include "monitorform.h"
+#include "seriallink.h"
 #include "statustable.h"
 #include "tcpserverlink.h"
 #include "trafficlogview.h"
@@ -268,6 +269,10 @@ QJsonObject ControlServer::stateObject() const
          QJsonObject{{QStringLiteral("width_px"), m_window.cardPanel->width()},
                      {QStringLiteral("height_px"), m_window.cardPanel->height()}}},
         {QStringLiteral("polls_to_ignore"), machine.pollsToIgnore()},
+        {QStringLiteral("serial"),
+         QJsonObject{{QStringLiteral("device"), m_window.serialLink().deviceName()},
+                     {QStringLiteral("open"), m_window.serialLink().isOpen()},
+                     {QStringLiteral("lost"), m_window.serialLink().isLost()}}},
     };
     return ok(state);
 }
