@@ -90,9 +90,9 @@ bool ControlServer::listen(quint16 port)
     // Loopback only: the control port can press buttons and end the program.
     if (m_listener.listen(INADDR_LOOPBACK, port, 50))
         return true;
-    m_listenError = QStringLiteral("%1: %2")
-                        .arg(QLatin1String(m_listener.failedCall()),
-                             QString::fromLocal8Bit(std::strerror(m_listener.error())));
+    m_listenError =
+        QStringLiteral("%1: %2").arg(QLatin1String(m_listener.failedCall()),
+                                     QString::fromLocal8Bit(std::strerror(m_listener.error())));
     return false;
 }
 

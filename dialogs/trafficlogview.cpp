@@ -141,8 +141,8 @@ void TrafficLogView::cutToNewest(const QString &text)
     const bool keepAtEnd = followsEnd();
     const QString mark = QLatin1String(kCutMark);
     const qsizetype keep = std::max<qsizetype>(0, m_maxCharacters * 3 / 4 - mark.size());
-    QString newest = text.size() >= keep ? text.right(keep)
-                                         : m_text.right(keep - text.size()) + text;
+    QString newest =
+        text.size() >= keep ? text.right(keep) : m_text.right(keep - text.size()) + text;
     m_text = mark + newest;
     m_anchor = m_cursor = 0;
     relayout(keepAtEnd);

@@ -96,7 +96,8 @@ void TcpServerLink::acceptConnection(int descriptor)
     // piling up here while a job runs.
     socket->setReadBufferSize(kReadBufferBytes);
     m_connections.append(socket);
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { ServerSocketClientRead(socket); });
+    connect(socket, &QTcpSocket::readyRead, this,
+            [this, socket] { ServerSocketClientRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this,
             [this, socket] { ServerSocketClientDisconnect(socket); });
     connect(socket, &QTcpSocket::errorOccurred, this,

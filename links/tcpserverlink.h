@@ -5,8 +5,8 @@
 
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QObject>
+#include <QSet>
 
 class Machine;
 class QTcpSocket;

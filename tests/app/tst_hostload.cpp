@@ -5,8 +5,8 @@
 // they keep going while the simulator serves them.
 
 #include "hostmessages.h"
-#include "rawhost.h"
 #include "messagedecoder.h"
+#include "rawhost.h"
 #include "simulatorharness.h"
 
 #include <QCheckBox>
@@ -341,7 +341,8 @@ void TestHostLoad::failedAcceptDoesNotEndAccepting()
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &original), 0);
     QVERIFY(host >= 0);
     QVERIFY(reported);
-    QCOMPARE(sim.errors.messages, QStringList{QStringLiteral("Asynchroner Socket-Fehler %1.").arg(EMFILE)});
+    QCOMPARE(sim.errors.messages,
+             QStringList{QStringLiteral("Asynchroner Socket-Fehler %1.").arg(EMFILE)});
 
     QTRY_COMPARE(sim.window->ServerSocket().connectionCount(), 1);
     QVERIFY(sendRaw(host, kPoll));
