@@ -8,6 +8,7 @@
 #include "machine.h"
 #include "messagedecoder.h"
 #include "monitorform.h"
+#include "seriallink.h"
 #include "statustable.h"
 #include "tcpserverlink.h"
 #include "trafficlogview.h"
@@ -24,7 +25,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
+#include <netinet/in.h>
+#include <unistd.h>
 
 namespace
 {
@@ -100,7 +104,11 @@ ControlServer::ControlServer(TfrmVorlak &window, ErrorReporter *errors, QObject 
     m_pressTimer->setSingleShot(true);
     m_pressTimer->setInterval(0);
     connect(m_pressTimer, &QTimer::timeout, this, &ControlServer::runNextPress);
-    connect(&m_server, &QTcpServer::newConnection, this, &ControlServer::acceptPending);
+    connect(&m_listener, &SocketListener::accepted, this, &ControlServer::acceptConnection);
+    // Told once per run of failures; the listener pauses and tries again.
+    connect(&m_listener, &SocketListener::acceptFailed, this, [](int error) {
+        qWarning("control port: accept failed (%d), %s", error, std::strerror(error));
+    });
     connect(&window.machine(), &Machine::longActionsEnded, this, &ControlServer::checkWaits);
 }
 
@@ -117,20 +125,29 @@ ControlServer::~ControlServer()
 bool ControlServer::listen(quint16 port)
 {
     // Loopback only: the control port can press buttons and end the program.
-    return m_server.listen(QHostAddress::LocalHost, port);
+    if (m_listener.listen(INADDR_LOOPBACK, port, 50))
+        return true;
+    m_listenError =
+        QStringLiteral("%1: %2").arg(QLatin1String(m_listener.failedCall()),
+                                     QString::fromLocal8Bit(std::strerror(m_listener.error())));
+    return false;
 }
 
-void ControlServer::acceptPending()
+void ControlServer::acceptConnection(int descriptor)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        m_clients.insert(socket, Client{});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readClient(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            Client client = m_clients.take(socket);
-            delete client.waitTimer;
-            socket->deleteLater();
-        });
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        delete socket;
+        return;
     }
+    m_clients.insert(socket, Client{});
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readClient(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        Client client = m_clients.take(socket);
+        delete client.waitTimer;
+        socket->deleteLater();
+    });
 }
 
 void ControlServer::readClient(QTcpSocket *socket)
@@ -403,6 +420,10 @@ QJsonObject ControlServer::stateObject() const
         {QStringLiteral("error_box"), m_errors && !m_errors->openBoxText().isEmpty()
                                           ? QJsonValue(m_errors->openBoxText())
                                           : QJsonValue()},
+        {QStringLiteral("serial"),
+         QJsonObject{{QStringLiteral("device"), m_window.serialLink().deviceName()},
+                     {QStringLiteral("open"), m_window.serialLink().isOpen()},
+                     {QStringLiteral("lost"), m_window.serialLink().isLost()}}},
     };
     return ok(state);
 }

@@ -5,7 +5,8 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
-#include <QTcpServer>
+
+#include "socketlistener.h"
 
 #include <deque>
 
@@ -41,8 +42,8 @@ public:
 
     // Listens on 127.0.0.1 only; returns false with errorString() when that fails.
     bool listen(quint16 port);
-    quint16 port() const { return m_server.serverPort(); }
-    QString errorString() const { return m_server.errorString(); }
+    quint16 port() const { return m_listener.port(); }
+    QString errorString() const { return m_listenError; }
 
     // Where save_card may write; the window's data folder until set.
     void setExportFolder(const QString &folder) { m_exportFolder.setFolder(folder); }
@@ -67,7 +68,7 @@ private:
         bool closing = false;         // a bound was passed: the rest of its input is dropped
     };
 
-    void acceptPending();
+    void acceptConnection(int descriptor);
     void readClient(QTcpSocket *socket);
     void processLines(QTcpSocket *socket);
     void reply(QTcpSocket *socket, const QJsonObject &object);
@@ -87,7 +88,8 @@ private:
     QJsonObject glyphsObject() const;
 
     TfrmVorlak &m_window;
-    QTcpServer m_server;
+    SocketListener m_listener;
+    QString m_listenError;
     QHash<QTcpSocket *, Client> m_clients;
     ErrorReporter *m_errors = nullptr;
     ExportFolder m_exportFolder;

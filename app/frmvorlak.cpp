@@ -192,6 +192,15 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     m_aboutBox = new TAboutBox(this);
     m_aboutBox->setAppName(QStringLiteral("Vorlak"));
 
+    // Shown from the event loop, not from inside the handler that announced them.
+    connect(m_machine, &Machine::messageDropped, this, &StandardErrorBox::show,
+            Qt::QueuedConnection);
+    connect(m_serverSocket, &TcpServerLink::acceptFailed, this, &StandardErrorBox::show,
+            Qt::QueuedConnection);
+    connect(m_serialLink, &SerialLink::lineLost, this, [this](const QString &message) {
+        setStatusPanelText(0, QStringLiteral("Line lost"));
+        QTimer::singleShot(0, this, [message] { StandardErrorBox::show(message); });
+    });
     connect(m_machine, &Machine::longActionsEnded, this, [this] {
         // A close that came during a job or a reset sequence takes effect now.
         if (m_closePending)

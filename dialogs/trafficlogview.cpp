@@ -109,6 +109,10 @@ void TrafficLogView::append(const QString &text)
 {
     if (text.isEmpty())
         return;
+    if (m_text.size() + text.size() > m_maxCharacters) {
+        cutToNewest(text);
+        return;
+    }
     const bool keepAtEnd = followsEnd();
     const int linesBefore = lineCount();
     const qsizetype sizeBefore = m_text.size();
@@ -130,6 +134,18 @@ void TrafficLogView::append(const QString &text)
     const int top = kMargin + std::max(0, firstChanged) * m_lineHeight;
     const int bottom = kMargin + (std::min(lastChanged, lastRow) + 1) * m_lineHeight;
     viewport()->update(0, top, viewport()->width(), bottom - top);
+}
+
+void TrafficLogView::cutToNewest(const QString &text)
+{
+    const bool keepAtEnd = followsEnd();
+    const QString mark = QLatin1String(kCutMark);
+    const qsizetype keep = std::max<qsizetype>(0, m_maxCharacters * 3 / 4 - mark.size());
+    QString newest =
+        text.size() >= keep ? text.right(keep) : m_text.right(keep - text.size()) + text;
+    m_text = mark + newest;
+    m_anchor = m_cursor = 0;
+    relayout(keepAtEnd);
 }
 
 void TrafficLogView::clear()

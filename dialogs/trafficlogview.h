@@ -25,6 +25,8 @@ public:
     explicit TrafficLogView(QWidget *parent = nullptr);
 
     void append(const QString &text);
+    // For tests: a smaller bound.
+    void setMaxCharacters(qsizetype maxCharacters) { m_maxCharacters = maxCharacters; }
     void clear();
     const QString &text() const { return m_text; }
 
@@ -44,6 +46,12 @@ public:
     void selectAll();
     void copy() const;
 
+    // The text keeps only its newest part: past kMaxCharacters the oldest characters go, down to
+    // three quarters of the bound (so a flood costs constant time per character), and the text
+    // then starts with kCutMark.
+    static constexpr qsizetype kMaxCharacters = 16 * 1024 * 1024;
+    static constexpr const char *kCutMark = "[... older traffic cut ...]";
+
     static constexpr int kMargin = 2;
     static constexpr int kScrollBarDelayMs = 40;
 
@@ -60,6 +68,7 @@ protected:
 
 private:
     void measureFont();
+    void cutToNewest(const QString &text);
     void drawRun(QPainter &painter, QPointF origin, QStringView text);
     quint32 glyphFor(QChar c) const;
     int lastFirstLine() const;
@@ -70,6 +79,7 @@ private:
     qsizetype indexAt(const QPoint &viewportPos) const;
 
     QString m_text;
+    qsizetype m_maxCharacters = kMaxCharacters;
     int m_firstLine = 0;
     bool m_syncingScrollBar = false;
     QTimer m_scrollBarSync;

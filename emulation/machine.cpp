@@ -2,6 +2,7 @@
 
 #include "protocol.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -43,6 +44,40 @@ void Machine::serialReceiveStep()
         DispatchReceived();
 }
 
+void Machine::receive(const QString &chunk)
+{
+    m_pendingChunks.push_back(chunk);
+    // The step that is logging its chunk takes this one once its own has been dispatched.
+    if (m_loggingChunk)
+        return;
+    try {
+        dispatchPendingChunks();
+    } catch (...) {
+        // The failure ends its own step only: chunks behind it are not left to wait for the
+        // next input.
+        if (!m_pendingChunks.empty())
+            QTimer::singleShot(0, this, [this] { dispatchPendingChunks(); });
+        throw;
+    }
+}
+
+void Machine::dispatchPendingChunks()
+{
+    while (!m_pendingChunks.empty() && !m_loggingChunk) {
+        const QString next = std::move(m_pendingChunks.front());
+        m_pendingChunks.pop_front();
+        m_receiveBuffer.append(next);
+        {
+            m_loggingChunk = true;
+            const auto logged = qScopeGuard([this] { m_loggingChunk = false; });
+            m_panel.logTraffic(0, next);
+        }
+        // A job started here receives later chunks through this entry and dispatches them
+        // inside itself, as the machine answers polls during a job.
+        DispatchReceived();
+    }
+}
+
 void Machine::actionEnded()
 {
     if (--m_actionDepth == 0)
@@ -70,10 +105,8 @@ void Machine::DispatchReceived()
             m_panel.showDisplayText(QStringLiteral("BUSY"));
             SendReply(Protocol::ack('2'));
             const QString message = buffer.text();
-            if (m_interpreter)
-                m_interpreter->InterpretMessage(message);
-            else
-                buffer.clear();
+            buffer.clear();
+            interpretNested(message);
             m_panel.setStatusPanelText(1, QString());
             buffer.clear();
         } else if (buffer.text() == Protocol::resetRequest()) {
@@ -98,6 +131,47 @@ void Machine::DispatchReceived()
         throw;
     }
     togglePanel1();
+}
+
+// A message decoded during a job runs inside that job, up to kMaxMessageDepth messages deep.
+// Deeper ones wait, in order, until the innermost running message returns; past the waiting
+// bound they are dropped (they have been acknowledged already), reported once per run of drops.
+void Machine::interpretNested(const QString &message)
+{
+    if (m_messageDepth >= kMaxMessageDepth) {
+        if (m_waitingMessages.size() < kMaxWaitingMessages &&
+            m_waitingCharacters + message.size() <= kMaxWaitingCharacters) {
+            m_waitingCharacters += message.size();
+            m_waitingMessages.push_back(message);
+            return;
+        }
+        if (!m_dropReported) {
+            m_dropReported = true;
+            emit messageDropped(QStringLiteral("Host message dropped: %1 messages are already "
+                                               "waiting for the running job")
+                                    .arg(m_waitingMessages.size()));
+        }
+        return;
+    }
+    ++m_messageDepth;
+    const auto leave = qScopeGuard([this] { --m_messageDepth; });
+    interpret(message);
+    // The innermost message has returned: those that waited for it run here, one after the
+    // other (messages decoded meanwhile nest in them or wait behind them).
+    while (!m_waitingMessages.empty()) {
+        const QString next = std::move(m_waitingMessages.front());
+        m_waitingMessages.pop_front();
+        m_waitingCharacters -= next.size();
+        if (m_waitingMessages.empty())
+            m_dropReported = false;
+        interpret(next);
+    }
+}
+
+void Machine::interpret(const QString &message)
+{
+    if (m_interpreter)
+        m_interpreter->InterpretMessage(message);
 }
 
 void Machine::SendReply(const QString &text)

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -39,6 +40,12 @@ public:
     void setSerialReceiveStep(std::function<void()> step) { m_serialReceiveStep = std::move(step); }
     void serialReceiveStep();
 
+    // The one receive entry of every link: appends the chunk to ReceiveBuffer, logs it and
+    // dispatches once, also for an empty chunk. Each chunk reaches the dispatcher on its own:
+    // a chunk that comes while an earlier one is being logged (logging processes events) waits
+    // until that earlier one has been dispatched.
+    void receive(const QString &chunk);
+
     // Consumes at most one request from ReceiveBuffer and answers it.
     void DispatchReceived();
     // Logs the reply and sends it on every open link.
@@ -67,15 +74,27 @@ public:
     // dispatch). The window defers its close until these have run to their end.
     bool longActionRunning() const { return m_actionDepth > 0; }
 
+    // How deep messages decoded during a job may nest (each holds a job's frames and waits on
+    // the stack), and how many may wait beyond that for the running job: far more than a host
+    // that waits for its acknowledgements ever sends, far less than overflows the stack.
+    static constexpr int kMaxMessageDepth = 16;
+    static constexpr size_t kMaxWaitingMessages = 256;
+    static constexpr qsizetype kMaxWaitingCharacters = 16 * 1024 * 1024;
+
 signals:
     // The outermost dispatch, reset or clear sequence has returned.
     void longActionsEnded();
+    // A complete message was acknowledged but dropped: too many were waiting already.
+    void messageDropped(const QString &reason);
 
 private:
     friend class LongAction;
     void actionStarted() { ++m_actionDepth; }
     void actionEnded();
     void togglePanel1();
+    void dispatchPendingChunks();
+    void interpretNested(const QString &message);
+    void interpret(const QString &message);
     void sendOnLinks(const QString &text);
     void resetOrClearSequence();
 
@@ -88,6 +107,12 @@ private:
     std::vector<HostLink *> m_links;
     MessageInterpreter *m_interpreter = nullptr;
     std::function<void()> m_serialReceiveStep;
+    std::deque<QString> m_pendingChunks;
+    bool m_loggingChunk = false;
+    int m_messageDepth = 0;
+    std::deque<QString> m_waitingMessages;
+    qsizetype m_waitingCharacters = 0;
+    bool m_dropReported = false;
     int m_actionDepth = 0;
     int m_replyDelayMs = 0;
     int m_pollsToIgnore = 0;

@@ -27,6 +27,7 @@ SerialLink::SerialLink(Machine &machine, QObject *parent)
     comm.setAutoOpen(false);
     comm.setSyncThreads(true);
     comm.setOnRxChar([this](QObject *sender, qint32 count) { VaCommRxChar(sender, count); });
+    comm.setOnError([this](QObject *, qint32) { checkLost(); });
 
     m_machine.addLink(this);
     m_machine.setSerialReceiveStep([this] { VaCommRxChar(this, 0); });
@@ -43,24 +44,51 @@ void SerialLink::choosePort(const QString &deviceName)
 {
     m_comm->Close();
     m_comm->setDeviceName(deviceName);
-    if (deviceName != QLatin1String("NONE"))
+    m_deviceName = deviceName;
+    m_lossAnnounced = false;
+    if (deviceName != QLatin1String("NONE")) {
         m_comm->Open();
+        // A real line does not collect bytes while the port is closed; a pseudo-terminal does,
+        // and answering them now would be a reply to a request long gone.
+        m_comm->PurgeRead();
+    }
+}
+
+bool SerialLink::isOpen() const
+{
+    return m_comm->Active();
+}
+
+bool SerialLink::isLost() const
+{
+    return m_comm->Active() && m_comm->DeviceLost();
+}
+
+void SerialLink::checkLost()
+{
+    if (m_lossAnnounced || !isLost())
+        return;
+    m_lossAnnounced = true;
+    emit lineLost(QStringLiteral("Serial line %1 lost: the device is gone").arg(m_deviceName));
 }
 
 void SerialLink::VaCommRxChar(QObject *, qint32)
 {
+    // Every waiting byte is taken before anything can process events; the chunk then goes
+    // through the machine's receive entry, as the TCP link's chunks do.
+    QByteArray bytes;
     char byte = 0;
-    while (m_comm->ReadChar(byte)) {
-        const QString character = CodePage::toText(QByteArray(1, byte));
-        // In the buffer before logging can run a nested receive step: bytes keep their order.
-        m_machine.ReceiveBuffer().append(character);
-        m_machine.panel().logTraffic(0, character);
-    }
-    m_machine.DispatchReceived();
+    while (m_comm->ReadChar(byte))
+        bytes += byte;
+    checkLost();
+    m_machine.receive(CodePage::toText(bytes));
 }
 
 void SerialLink::sendReply(const QString &text)
 {
-    if (m_comm->Active())
+    if (!m_comm->Active())
+        return;
+    checkLost();
+    if (!m_comm->DeviceLost())
         m_comm->WriteText(CodePage::toBytes(text));
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,23 +31,11 @@ namespace
 TcpServerLink::TcpServerLink(Machine &machine, QObject *parent)
     : QObject(parent), m_machine(machine)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &TcpServerLink::acceptPending);
-    // A failed accept (no descriptor left, say) is the one socket error that is shown; nothing
-    // is accepted for it. The server goes on accepting after a pause (QTcpServer stops at the
-    // first failure), and a failure that repeats is shown again only after a connection was
-    // accepted. The error is raised from the event loop: the socket layer's own frames must
-    // not be unwound (Qt's network library is built without exception support).
-    connect(&m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
-        QTimer::singleShot(kAcceptRetryMs, this, [this] {
-            if (m_active && m_server.isListening())
-                m_server.resumeAccepting();
-        });
-        if (m_acceptFailureShown)
-            return;
-        m_acceptFailureShown = true;
-        QTimer::singleShot(0, this, [error] {
-            throw VorlakError(QStringLiteral("Asynchroner Socket-Fehler %1").arg(int(error)));
-        });
+    connect(&m_listener, &SocketListener::accepted, this, &TcpServerLink::acceptConnection);
+    // A failed accept (no descriptor left, say) is the one socket error that is reported; the
+    // listener pauses, tries again and announces a run of failures once.
+    connect(&m_listener, &SocketListener::acceptFailed, this, [this](int error) {
+        emit acceptFailed(QStringLiteral("Asynchroner Socket-Fehler %1").arg(error));
     });
     m_machine.addLink(this);
 }
@@ -67,33 +56,10 @@ void TcpServerLink::Open()
 {
     if (m_active)
         return;
-    // The socket is made by hand so that a failure names its call ("bind", "listen") and the
-    // system's error number, and so the queue of pending connections is exactly 5.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        throwSocketError(errno, "socket");
-    // Lets a restarted simulator listen again while old connections linger in TIME_WAIT; it
-    // does not let two servers listen on one port.
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<uint16_t>(m_port & 0xFFFF));
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throwSocketError(error, "bind");
-    }
-    if (::listen(fd, 5) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throwSocketError(error, "listen");
-    }
-    if (!m_server.setSocketDescriptor(fd)) {
-        ::close(fd);
-        throw VorlakError(m_server.errorString());
-    }
+    // A failure names its call ("bind", "listen") and the system's error number; the queue of
+    // pending connections is exactly 5.
+    if (!m_listener.listen(INADDR_ANY, static_cast<quint16>(m_port & 0xFFFF), 5))
+        throwSocketError(m_listener.error(), m_listener.failedCall());
     m_active = true;
 }
 
@@ -106,7 +72,8 @@ void TcpServerLink::Close()
         socket->abort();
         socket->deleteLater();
     }
-    m_server.close();
+    m_releasedBytes.clear();
+    m_listener.close();
     m_active = false;
 }
 
@@ -117,19 +84,25 @@ void TcpServerLink::dropConnections()
         ServerSocketClientDisconnect(socket);
 }
 
-void TcpServerLink::acceptPending()
+void TcpServerLink::acceptConnection(int descriptor)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        m_acceptFailureShown = false;
-        m_connections.append(socket);
-        connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket] { ServerSocketClientRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this,
-                [this, socket] { ServerSocketClientDisconnect(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, socket] { ServerSocketClientError(socket); });
-        ServerSocketClientConnect(socket);
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        delete socket;
+        return;
     }
+    // Unread bytes beyond this stay in the kernel, which holds the host back, instead of
+    // piling up here while a job runs.
+    socket->setReadBufferSize(kReadBufferBytes);
+    m_connections.append(socket);
+    connect(socket, &QTcpSocket::readyRead, this,
+            [this, socket] { ServerSocketClientRead(socket); });
+    connect(socket, &QTcpSocket::disconnected, this,
+            [this, socket] { ServerSocketClientDisconnect(socket); });
+    connect(socket, &QTcpSocket::errorOccurred, this,
+            [this, socket] { ServerSocketClientError(socket); });
+    ServerSocketClientConnect(socket);
 }
 
 void TcpServerLink::ServerSocketClientConnect(QTcpSocket *)
@@ -158,6 +131,9 @@ void TcpServerLink::ServerSocketClientError(QTcpSocket *socket)
 void TcpServerLink::release(QTcpSocket *socket)
 {
     m_connections.removeOne(socket);
+    // What the host sent before it left still reaches the machine.
+    if (m_readStepQueued.contains(socket))
+        m_releasedBytes[socket] += socket->readAll();
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
@@ -165,25 +141,64 @@ void TcpServerLink::release(QTcpSocket *socket)
 
 void TcpServerLink::ServerSocketClientRead(QTcpSocket *socket)
 {
-    const QString text = CodePage::toText(socket->readAll());
-    // The chunk is in the buffer before logging can run a nested read step, so bytes reach
-    // the buffer in the order they arrived.
-    m_machine.ReceiveBuffer().append(text);
-    m_machine.panel().logTraffic(0, text);
-    // Dispatch outside this slot: a dispatch can run a whole job, and the socket does not
-    // announce more data while its readyRead slot is still running.
-    QMetaObject::invokeMethod(&m_machine, &Machine::DispatchReceived, Qt::QueuedConnection);
+    // Nothing that processes events runs in this slot: the socket announces no more data while
+    // it runs, so bytes arriving meanwhile would wait for the next bytes. The read step runs
+    // queued instead, once per notice still pending (a dispatch can run a whole job); each
+    // step's chunk is then appended and dispatched on its own, so the chunks of two connections
+    // read in one round never share a dispatch.
+    if (m_readStepQueued.contains(socket))
+        return;
+    m_readStepQueued.insert(socket);
+    QMetaObject::invokeMethod(
+        this, [this, socket] { readStep(socket); }, Qt::QueuedConnection);
+}
+
+void TcpServerLink::readStep(QTcpSocket *socket)
+{
+    m_readStepQueued.remove(socket);
+    // Bytes of a connection released since its notice were kept for this step.
+    QByteArray bytes = m_releasedBytes.take(socket);
+    if (m_connections.contains(socket)) {
+        do {
+            bytes += socket->readAll();
+        } while (socket->bytesAvailable() > 0);
+    }
+    m_machine.receive(CodePage::toText(bytes));
+}
+
+// A reset or failed connection whose notice has not been handled yet still looks connected to
+// Qt, and a buffered write to it looks successful: the kernel is asked directly.
+bool TcpServerLink::isAlive(QTcpSocket *socket)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    pollfd p{static_cast<int>(socket->socketDescriptor()), 0, 0};
+    if (p.fd < 0)
+        return false;
+    return ::poll(&p, 1, 0) == 0 || !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
 }
 
 void TcpServerLink::sendReply(const QString &text)
 {
-    if (!m_active || m_connections.isEmpty())
+    if (!m_active)
         return;
-    QTcpSocket *socket = m_connections.first();
-    if (socket->state() != QAbstractSocket::ConnectedState)
-        return;
-    if (socket->bytesToWrite() > kMaxUnsentBytes)
-        return;
-    socket->write(CodePage::toBytes(text));
-    socket->flush();
+    // The reply goes to the oldest connection alive now; a dead one leaves the list as a
+    // disconnect does, and the next one gets the reply.
+    const QByteArray bytes = CodePage::toBytes(text);
+    while (!m_connections.isEmpty()) {
+        QTcpSocket *socket = m_connections.first();
+        if (!isAlive(socket)) {
+            ServerSocketClientDisconnect(socket);
+            continue;
+        }
+        if (socket->bytesToWrite() > kMaxUnsentBytes)
+            return;
+        if (socket->write(bytes) == bytes.size()) {
+            // A write that fails in the kernel closes the connection through its error notice.
+            socket->flush();
+            if (m_connections.contains(socket) && isAlive(socket))
+                return;
+        }
+        ServerSocketClientDisconnect(socket);
+    }
 }

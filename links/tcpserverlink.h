@@ -1,10 +1,12 @@
 #pragma once
 
 #include "machineinterfaces.h"
+#include "socketlistener.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QTcpServer>
+#include <QSet>
 
 class Machine;
 class QTcpSocket;
@@ -31,7 +33,7 @@ public:
     // end); the server keeps listening.
     void dropConnections();
     // The port actually listened on (differs from port() only for port 0).
-    quint16 listeningPort() const { return m_server.serverPort(); }
+    quint16 listeningPort() const { return m_listener.port(); }
 
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
     QTcpSocket *connection(int index) const { return m_connections.at(index); }
@@ -41,25 +43,31 @@ public:
     // A reply larger than this that the connection has not yet drained is dropped, as a socket
     // that cannot take bytes at once drops them: a host that never reads cannot grow memory.
     static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
-    // After a failed accept the server tries again this much later.
-    static constexpr int kAcceptRetryMs = 100;
+    // What a connection's socket reads ahead of the read step.
+    static constexpr qint64 kReadBufferBytes = 1024 * 1024;
 
 signals:
     void clientConnected();
     void clientDisconnected();
+    // "Asynchroner Socket-Fehler %d": accepting failed (announced once per run of failures).
+    void acceptFailed(const QString &message);
 
 private:
-    void acceptPending();
+    void acceptConnection(int descriptor);
     void ServerSocketClientConnect(QTcpSocket *socket);
     void ServerSocketClientDisconnect(QTcpSocket *socket);
     void ServerSocketClientRead(QTcpSocket *socket);
     void ServerSocketClientError(QTcpSocket *socket);
+    void readStep(QTcpSocket *socket);
     void release(QTcpSocket *socket);
+    static bool isAlive(QTcpSocket *socket);
 
     Machine &m_machine;
-    QTcpServer m_server;
+    SocketListener m_listener;
     QList<QTcpSocket *> m_connections;
+    // Sockets whose read step is queued, and what released ones still held for it.
+    QSet<QTcpSocket *> m_readStepQueued;
+    QHash<QTcpSocket *, QByteArray> m_releasedBytes;
     int m_port = 10001;
     bool m_active = false;
-    bool m_acceptFailureShown = false;
 };

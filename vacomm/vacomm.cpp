@@ -1396,6 +1396,10 @@ qint32 TVaCustomComm::WriteBuf(const char *Buf, qint32 Count)
 {
     if (!Active() || Count < 0)
         return 0;
+    // A lost device takes nothing: the write fails at once instead of queueing bytes that no
+    // one will ever drain (and then waiting its whole time-out for room).
+    if (FDeviceLost)
+        return 0;
     if (!FDirectWrite) {
         if (!FWriteThread)
             return 0;

@@ -320,7 +320,8 @@ public:
     void SaveSettings();
     void GetComPortNames(QStringList &Value);
     // True once the device has gone away under the open port (hang-up, unplugged adapter):
-    // reads return nothing, writes stay queued, OnError got CE_IOE. Close still works.
+    // reads return nothing, the write queue is dropped and writes fail at once, OnError got
+    // CE_IOE. Close still works; opening again clears it.
     bool DeviceLost() const { return FDeviceLost; }
 
     // --- receive (never waits for data)

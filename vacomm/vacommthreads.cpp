@@ -160,6 +160,8 @@ bool TVaCommWriteThread::WriteData(const char *Buf, qint32 Count)
         const quint32 start = VaTickCount();
         const quint32 timeout = quint32(owner->FBuffers->WriteTimeout());
         for (;;) {
+            if (owner->FDeviceLost)
+                return false;
             if (qint64(queued()) + Count <= size)
                 break;
             const quint32 elapsed = VaTicksSince(start, VaTickCount());
@@ -258,7 +260,17 @@ void TVaCommWriteThread::Execute()
             continue;
         }
         if (owner->FDeviceLost) {
-            // Nothing can be written any more: keep the bytes until a purge or Close.
+            // Nothing will ever drain a lost device: the queue goes, so that no writer waits
+            // for room that never comes.
+            {
+                std::lock_guard<TVaCriticalSection> g(owner->FWriteSection);
+                FBuffer.Clear();
+                ++FGeneration;
+            }
+            {
+                std::lock_guard<std::mutex> lk(FRoomMutex);
+                FRoomCond.notify_all();
+            }
             const Wake w = WaitFirst(false, -1, -1);
             if (w == wkClose)
                 Terminate();

@@ -27,6 +27,8 @@ private slots:
     void linesWrapAtTheFieldsWidth();
     void textIsDrawnInItsCells();
     void loggingFromNestedEventsDoesNotNest();
+    void logKeepsItsNewestPart_data();
+    void logKeepsItsNewestPart();
 
 private:
     std::unique_ptr<TMonitorForm> m_form;
@@ -247,6 +249,37 @@ void TestMonitorForm::loggingFromNestedEventsDoesNotNest()
     QTRY_COMPARE(steps, 50);
     QCOMPARE(m_form->RxLog->text(), QString(50, QLatin1Char('.')));
     QVERIFY2(deepest <= 2, qPrintable(QString::number(deepest)));
+}
+
+void TestMonitorForm::logKeepsItsNewestPart_data()
+{
+    QTest::addColumn<QStringList>("appends");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("up to the bound") << QStringList{QString(600, 'a'), QString(400, 'b')} << false;
+    QTest::newRow("many small appends") << QStringList(300, QStringLiteral("abcd")) << true;
+    QTest::newRow("one append larger than the bound")
+        << QStringList{QString(10, 'a'), QString(5000, 'b') + QStringLiteral("end")} << true;
+}
+
+// Past its bound the log drops its oldest characters and marks the cut; the newest text stays
+// whole, however it came.
+void TestMonitorForm::logKeepsItsNewestPart()
+{
+    QFETCH(QStringList, appends);
+    QFETCH(bool, cut);
+    TrafficLogView view;
+    view.setMaxCharacters(1000);
+    QString all;
+    for (const QString &text : appends) {
+        view.append(text);
+        all += text;
+        QVERIFY(view.text().size() <= 1000);
+    }
+    const QString mark = QLatin1String(TrafficLogView::kCutMark);
+    QCOMPARE(view.text().startsWith(mark), cut);
+    const QString kept = cut ? view.text().mid(mark.size()) : view.text();
+    QVERIFY(kept.size() >= (cut ? 1000 * 3 / 4 - mark.size() - 4 : all.size()));
+    QVERIFY(all.endsWith(kept));
 }
 
 QTEST_MAIN(TestMonitorForm)

@@ -154,6 +154,7 @@ private slots:
     void vanishedDeviceFails();
     void otherEndClosingDuringJobNeitherHangsNorSpins();
     void fullOutputBufferLosesOnlyThatReply();
+    void lostLineStallsNoOtherLink();
 };
 
 void TestSerialLink::closedAtStartAndOpenedByOk()
@@ -335,6 +336,54 @@ void TestSerialLink::fullOutputBufferLosesOnlyThatReply()
     // The program goes on: later polls are answered on TCP.
     QCOMPARE(tcp.poll(), ackReply('P'));
     QTRY_VERIFY(sim.panel(1) == QStringLiteral("SEL") || sim.panel(1).isEmpty());
+}
+
+// A line whose other end went away keeps no write queue: replies meant for it are lost there
+// at once, the loss is reported once, and TCP polls and jobs go on at full speed.
+void TestSerialLink::lostLineStallsNoOtherLink()
+{
+    PtyHost host;
+    Simulator sim(100);
+    startOnLine(sim, host.path);
+    host.send("\x01"
+              "31\x02"
+              "F]00 U0   0540  0856 0100 050 0  14\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    host.send("\x01"
+              "31\x02"
+              "T]00ABCDEFGHIJ@00001\x03");
+    QCOMPARE(host.read(2), ackReply('2'));
+    host.closeMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.machine().longActionRunning(), 10000);
+    QCOMPARE(sim.window->decoder().lastJobStrikes().size(), size_t(10));
+
+    HostClient tcp(sim.port());
+    QVERIFY(tcp.connected);
+    qint64 slowest = 0;
+    for (int i = 0; i < 2000; ++i) {
+        QElapsedTimer round;
+        round.start();
+        const QByteArray reply = tcp.poll();
+        slowest = std::max(slowest, round.elapsed());
+        QCOMPARE(reply, ackReply('P'));
+    }
+    QVERIFY2(slowest < 200, qPrintable(QString::number(slowest)));
+    QVERIFY(sim.window->serialLink().isLost());
+    QCOMPARE(sim.panel(0), QStringLiteral("Line lost"));
+
+    // A TCP job strikes every glyph.
+    sim.clearToReady();
+    QTRY_VERIFY(!sim.machine().longActionRunning());
+    tcp.send("\x01"
+             "31\x02"
+             "T]00KLMNOPQRST@00002\x03");
+    QCOMPARE(tcp.read(2), ackReply('2'));
+    QTRY_VERIFY_WITH_TIMEOUT(!sim.machine().longActionRunning(), 10000);
+    QCOMPARE(sim.window->decoder().lastJobStrikes().size(), size_t(10));
+    QCOMPARE(tcp.poll(), ackReply('1'));
+    QCOMPARE(
+        sim.errors.messages,
+        QStringList{QStringLiteral("Serial line %1 lost: the device is gone.").arg(host.path)});
 }
 
 VORLAK_TEST_MAIN(TestSerialLink)
