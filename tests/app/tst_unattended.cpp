@@ -105,6 +105,19 @@ public:
         return QJsonDocument::fromJson(control.readLine()).object();
     }
 
+    // The same without qWaitFor's 10 ms steps, for thousands of requests in a row; events are
+    // served between, so the program's stderr is read and never fills its pipe.
+    QJsonObject requestAtOnce(const QJsonObject &object, int timeoutMs = 10000)
+    {
+        control.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        QDeadlineTimer deadline(timeoutMs);
+        while (!control.canReadLine() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            control.waitForReadyRead(5);
+        }
+        return QJsonDocument::fromJson(control.readLine()).object();
+    }
+
     bool finishes(int timeoutMs)
     {
         return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
@@ -179,14 +192,17 @@ void TestUnattended::thousandsOfFailingMessagesHeadless()
     const QByteArray emboss("\x01"
                             "31\x02"
                             "T]00AB\r\n@T1\x03");
+    // Each one after the last has failed: messages that come while a job runs nest in it, and
+    // past the nesting bounds they are dropped, which is not what this counts.
     for (int i = 0; i < kMessages; ++i) {
         const QByteArray ack = host.exchange(emboss, 2);
         QVERIFY2(ack == QByteArray("\x06"
                                    "2"),
                  qPrintable(QStringLiteral("message %1 got %2").arg(i).arg(ack.toHex())));
+        QCOMPARE(program.requestAtOnce({{"cmd", "wait_idle"}, {"timeout_ms", 5000}})
+                     .value("idle"),
+                 QJsonValue(true));
     }
-    QCOMPARE(program.request({{"cmd", "wait_idle"}, {"timeout_ms", 5000}}).value("idle"),
-             QJsonValue(true));
     // Still the machine: a poll is answered (powered on until the first Clear).
     QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06"
                                                  "P"));
