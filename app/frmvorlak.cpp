@@ -191,6 +191,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     m_monitorForm = new TMonitorForm(this);
     m_aboutBox = new TAboutBox(this);
     m_aboutBox->setAppName(QStringLiteral("Vorlak"));
+    showMachine();
 
     // Shown from the event loop, not from inside the handler that announced them.
     connect(m_machine, &Machine::messageDropped, this, &StandardErrorBox::show,
@@ -198,7 +199,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     connect(m_serverSocket, &TcpServerLink::acceptFailed, this, &StandardErrorBox::show,
             Qt::QueuedConnection);
     connect(m_serialLink, &SerialLink::lineLost, this, [this](const QString &message) {
-        setStatusPanelText(0, QStringLiteral("Line lost"));
+        setStatusPanelText(LinkPanel, QStringLiteral("Line lost"));
         QTimer::singleShot(0, this, [message] { StandardErrorBox::show(message); });
     });
     connect(m_machine, &Machine::longActionsEnded, this, [this] {
@@ -215,6 +216,30 @@ TfrmVorlak::~TfrmVorlak()
     m_serialLink = nullptr;
     delete m_serverSocket;
     m_serverSocket = nullptr;
+}
+
+// The machine announces, the window shows: each of its announcements goes to the widget or
+// status panel that shows it, and the fault check boxes feed the machine's switches.
+void TfrmVorlak::showMachine()
+{
+    connect(m_machine, &Machine::displayTextChanged, this, &TfrmVorlak::showDisplayText);
+    connect(m_machine, &Machine::activityChanged, this, [this](bool on) {
+        setStatusPanelText(ActivityPanel, on ? QStringLiteral("SEL") : QString());
+    });
+    connect(m_machine, &Machine::jobTagChanged, this,
+            [this](const QString &tag) { setStatusPanelText(JobTagPanel, tag); });
+    connect(m_machine, &Machine::linkStateChanged, this, [this](Machine::LinkState state) {
+        setStatusPanelText(LinkPanel, state == Machine::LinkState::HostConnected
+                                          ? QStringLiteral("Host connected")
+                                          : QStringLiteral("Waiting"));
+    });
+    connect(m_machine, &Machine::traffic, this, &TfrmVorlak::logTraffic);
+    connect(m_machine, &Machine::cardErased, cardPanel, &CardPanel::invalidateCard);
+    for (QCheckBox *box : {cbFeederEmpty, cbCardMisfeed, cbYMotorError, cbXMotorError}) {
+        connect(box, &QCheckBox::toggled, m_machine,
+                [this] { m_machine->setFaultSwitches(faultSwitches()); });
+    }
+    m_machine->setFaultSwitches(faultSwitches());
 }
 
 void TfrmVorlak::createDecoder()
@@ -255,7 +280,7 @@ void TfrmVorlak::FormCreate(const AppOptions &options)
         }
         sound = new QtSoundPlayer(folders, this);
     }
-    m_machine = new Machine(*this, *sound, m_programFolder, this);
+    m_machine = new Machine(*sound, m_programFolder, this);
     m_machine->clock().setSpeed(options.speed);
     m_serverSocket = new TcpServerLink(*m_machine, this);
     m_serialLink = new SerialLink(*m_machine, this);
@@ -277,7 +302,8 @@ void TfrmVorlak::buildMenu()
     // A drop-down is a window of its own: it takes neither the bar's font nor its colours.
     datei->setFont(menuFont);
     QPalette dropDown = datei->palette();
-    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+    for (const QPalette::ColorRole role :
+         {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
         dropDown.setColor(QPalette::Disabled, role, QColor(109, 109, 109));
     datei->setPalette(dropDown);
     acSetup = datei->addAction(QStringLiteral("&Maschinen Parameter"));
@@ -412,9 +438,9 @@ void TfrmVorlak::buildStatusBar()
     QStatusBar *bar = statusBar();
     bar->setFixedHeight(kStatusHeight);
     bar->setSizeGripEnabled(true);
-    const int widths[5] = {120, 50, 120, 120, 50};
+    const int widths[StatusPanelCount] = {120, 50, 120, 120, 50};
     int left = 0;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < StatusPanelCount; ++i) {
         // Side by side from the left edge: placed by hand, since the status bar's own layout
         // keeps a margin and gaps between its widgets.
         auto *panel = new QLabel(bar);
@@ -424,7 +450,8 @@ void TfrmVorlak::buildStatusBar()
         panel->setFixedSize(widths[i], kStatusPanelHeight);
         panel->move(left, (kStatusHeight - kStatusPanelHeight) / 2 + 1);
         left += widths[i];
-        panel->setAlignment((i == 4 ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
+        panel->setAlignment((i == SparePanel ? Qt::AlignLeft : Qt::AlignHCenter) |
+                            Qt::AlignVCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         statusPanels[i] = panel;
     }
@@ -461,7 +488,8 @@ void TfrmVorlak::FormShow()
     const int port = m_frmSetup->portText().toInt(&isNumber, 10);
     m_serverSocket->setPort(isNumber ? port : 10001);
     m_serverSocket->Open();
-    setStatusPanelText(2, GetFirstLocalIPv4() + QLatin1Char(':') + m_frmSetup->portText());
+    setStatusPanelText(AddressPanel,
+                       GetFirstLocalIPv4() + QLatin1Char(':') + m_frmSetup->portText());
 }
 
 void TfrmVorlak::FormCloseQuery()
@@ -654,14 +682,10 @@ FaultSwitches TfrmVorlak::faultSwitches() const
             cbXMotorError->isChecked()};
 }
 
-void TfrmVorlak::invalidateCardView()
+void TfrmVorlak::logTraffic(Machine::Direction direction, const QString &text)
 {
-    cardPanel->invalidateCard();
-}
-
-void TfrmVorlak::logTraffic(int direction, const QString &text)
-{
-    m_monitorForm->LogTraffic(static_cast<quint8>(direction), text);
+    // The monitor numbers the directions: 0 received, 1 sent.
+    m_monitorForm->LogTraffic(direction == Machine::Direction::Received ? 0 : 1, text);
 }
 
 QString TfrmVorlak::GetFirstLocalIPv4()
@@ -689,7 +713,7 @@ void TfrmVorlak::chooseSerialPort(const QString &deviceName)
     m_serialDeviceName = deviceName;
     m_serialLink->choosePort(deviceName);
     if (deviceName != QLatin1String("NONE"))
-        setStatusPanelText(0, m_serialLink->VaComm().DeviceName());
+        setStatusPanelText(LinkPanel, m_serialLink->VaComm().DeviceName());
 }
 
 void TfrmVorlak::saveCardPicture(const QString &fileName)

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "appoptions.h"
-#include "machineinterfaces.h"
+#include "machine.h"
+#include "statuspanels.h"
 
 #include <memory>
 #include <QMainWindow>
@@ -9,7 +10,6 @@
 #include <QTimer>
 
 class CardPanel;
-class Machine;
 class MessageDecoder;
 class QAction;
 class QCheckBox;
@@ -26,7 +26,7 @@ class TLED;
 class TMonitorForm;
 
 // The main window: the whole visible machine, and the owner of every component.
-class TfrmVorlak : public QMainWindow, public MachinePanel
+class TfrmVorlak : public QMainWindow
 {
     Q_OBJECT
 public:
@@ -55,13 +55,12 @@ public:
     // The serial device last confirmed with "OK" in the setup dialog ("NONE": no serial link).
     QString SerialDeviceName() const { return m_serialDeviceName; }
 
-    // MachinePanel
-    void showDisplayText(const QString &text) override;
-    QString statusPanelText(int panel) const override;
-    void setStatusPanelText(int panel, const QString &text) override;
-    FaultSwitches faultSwitches() const override;
-    void invalidateCardView() override;
-    void logTraffic(int direction, const QString &text) override;
+    // What the window shows of the machine (StatusPanel numbers the status bar's panels).
+    void showDisplayText(const QString &text);
+    QString statusPanelText(int panel) const;
+    void setStatusPanelText(int panel, const QString &text);
+    // The fault check boxes; the machine follows every change.
+    FaultSwitches faultSwitches() const;
 
     static QString GetFirstLocalIPv4();
 
@@ -90,7 +89,7 @@ public:
     QCheckBox *cbCardMisfeed = nullptr;
     QCheckBox *cbYMotorError = nullptr;
     QCheckBox *cbXMotorError = nullptr;
-    QLabel *statusPanels[5] = {};
+    QLabel *statusPanels[StatusPanelCount] = {};
     QAction *acSetup = nullptr;
     QAction *acBackGround = nullptr;
     QAction *acLog = nullptr;
@@ -125,6 +124,8 @@ private:
     void applyOuterSizeOnceFramed();
 
     void createDecoder();
+    void showMachine();
+    void logTraffic(Machine::Direction direction, const QString &text);
     void buildMenu();
     void buildHeader(QWidget *parent);
     void buildWorkSpace(QWidget *parent);

@@ -20,8 +20,8 @@ private:
     Machine &m_machine;
 };
 
-Machine::Machine(MachinePanel &panel, SoundPlayer &sound, QString programFolder, QObject *parent)
-    : QObject(parent), m_panel(panel), m_sound(sound), m_programFolder(std::move(programFolder))
+Machine::Machine(SoundPlayer &sound, QString programFolder, QObject *parent)
+    : QObject(parent), m_sound(sound), m_programFolder(std::move(programFolder))
 {
 }
 
@@ -70,7 +70,7 @@ void Machine::dispatchPendingChunks()
         {
             m_loggingChunk = true;
             const auto logged = qScopeGuard([this] { m_loggingChunk = false; });
-            m_panel.logTraffic(0, next);
+            emit traffic(Direction::Received, next);
         }
         // A job started here receives later chunks through this entry and dispatches them
         // inside itself, as the machine answers polls during a job.
@@ -84,10 +84,24 @@ void Machine::actionEnded()
         emit longActionsEnded();
 }
 
-void Machine::togglePanel1()
+void Machine::setActivity(bool on)
 {
-    const QString sel = QStringLiteral("SEL");
-    m_panel.setStatusPanelText(1, m_panel.statusPanelText(1) == sel ? QString() : sel);
+    if (m_activity == on)
+        return;
+    m_activity = on;
+    emit activityChanged(on);
+}
+
+void Machine::setJobTag(const QString &tag)
+{
+    m_jobTag = tag;
+    emit jobTagChanged(tag);
+}
+
+void Machine::setLinkState(LinkState state)
+{
+    m_linkState = state;
+    emit linkStateChanged(state);
 }
 
 void Machine::DispatchReceived()
@@ -102,12 +116,12 @@ void Machine::DispatchReceived()
         } else if (buffer.text().back() == QChar(Protocol::ETX)) {
             // A complete message: acknowledged before it is decoded, whatever its header. The
             // decoder works on its own copy; input arriving meanwhile starts a fresh buffer.
-            m_panel.showDisplayText(QStringLiteral("BUSY"));
+            showDisplayText(QStringLiteral("BUSY"));
             SendReply(Protocol::ack('2'));
             const QString message = buffer.text();
             buffer.clear();
             interpretNested(message);
-            m_panel.setStatusPanelText(1, QString());
+            setActivity(false);
             buffer.clear();
         } else if (buffer.text() == Protocol::resetRequest()) {
             btnResetClick();
@@ -120,17 +134,17 @@ void Machine::DispatchReceived()
             if (m_pollsToIgnore > 0) {
                 --m_pollsToIgnore; // an injected line fault: this poll is lost on its way
             } else {
-                const StatusRow row = currentStatus(m_state, m_panel.faultSwitches());
+                const StatusRow row = currentStatus(m_state, m_faults);
                 SendReply(row.reply);
-                m_panel.showDisplayText(row.displayText);
+                showDisplayText(row.displayText);
             }
         }
         // Otherwise the request is not complete yet: the buffer waits for more input.
     } catch (...) {
-        togglePanel1();
+        toggleActivity();
         throw;
     }
-    togglePanel1();
+    toggleActivity();
 }
 
 // A message decoded during a job runs inside that job, up to kMaxMessageDepth messages deep.
@@ -176,7 +190,7 @@ void Machine::interpret(const QString &message)
 
 void Machine::SendReply(const QString &text)
 {
-    m_panel.logTraffic(1, text + QLatin1Char(' '));
+    emit traffic(Direction::Sent, text + QLatin1Char(' '));
     if (m_replyDelayMs > 0) {
         // Timers of equal length fire in the order they were started: replies keep their order.
         QTimer::singleShot(m_replyDelayMs, this, [this, text] { sendOnLinks(text); });
@@ -203,7 +217,7 @@ void Machine::btnResetClick()
     if (m_state.PoweredOn)
         return;
     LongAction action(*this);
-    m_panel.showDisplayText(QStringLiteral("IN RESET"));
+    showDisplayText(QStringLiteral("IN RESET"));
     m_state.InReset = true;
     m_state.Paused = false;
     m_state.Busy = false;
@@ -220,7 +234,7 @@ void Machine::btnClearClick()
     LongAction action(*this);
     m_state.PoweredOn = false;
     m_state.InReset = true;
-    m_panel.showDisplayText(QStringLiteral("IN RESET"));
+    showDisplayText(QStringLiteral("IN RESET"));
     resetOrClearSequence();
 }
 
@@ -230,8 +244,8 @@ void Machine::resetOrClearSequence()
     PlaySoundFile(QStringLiteral("reset.wav"));
     PumpedDelay(2000);
     m_state.InReset = false;
-    m_panel.showDisplayText(QStringLiteral("READY"));
-    m_panel.invalidateCardView();
+    showDisplayText(QStringLiteral("READY"));
+    emit cardErased();
 }
 
 void Machine::PlaySoundFile(const QString &name)

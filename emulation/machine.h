@@ -4,6 +4,7 @@
 #include "machineclock.h"
 #include "machineinterfaces.h"
 #include "receivebuffer.h"
+#include "statustable.h"
 
 #include <QObject>
 #include <QString>
@@ -16,14 +17,25 @@
 // The simulated machine as the host sees it: its flags, the text received and not yet consumed,
 // the receive dispatcher, the one reply path and the operator's three buttons.
 //
+// It announces what happens in its own terms (its display text, its activity indicator, the
+// job's tag, the host line, the traffic in each direction); whoever shows the machine decides
+// where. Its signals are emitted synchronously: a receiver that processes events (the traffic
+// monitor does) runs the machine's handlers nested inside the emission.
+//
 // Everything runs on the GUI thread without locks. Waits process events, so the dispatcher and
 // the buttons run nested inside each other's waits; every handler here tolerates that.
 class Machine : public QObject
 {
     Q_OBJECT
 public:
-    Machine(MachinePanel &panel, SoundPlayer &sound, QString programFolder,
-            QObject *parent = nullptr);
+    // Which way a piece of host traffic went.
+    enum class Direction { Received, Sent };
+    Q_ENUM(Direction)
+    // The TCP host line as the machine sees it.
+    enum class LinkState { Waiting, HostConnected };
+    Q_ENUM(LinkState)
+
+    Machine(SoundPlayer &sound, QString programFolder, QObject *parent = nullptr);
 
     EmulatorState &state() { return m_state; }
     const EmulatorState &state() const { return m_state; }
@@ -60,7 +72,19 @@ public:
     void PlaySoundFile(const QString &name);
     QString programFolder() const { return m_programFolder; }
 
-    MachinePanel &panel() { return m_panel; }
+    // The operator's fault switches, read at every poll.
+    void setFaultSwitches(const FaultSwitches &faults) { m_faults = faults; }
+    FaultSwitches faultSwitches() const { return m_faults; }
+
+    // The activity indicator: it toggles at every dispatch, and a finished message turns it
+    // off before that toggle.
+    bool activity() const { return m_activity; }
+    // The tag of the emboss data decoded last.
+    QString jobTag() const { return m_jobTag; }
+    void setJobTag(const QString &tag);
+    // The links tell when a host connects or goes.
+    LinkState linkState() const { return m_linkState; }
+    void setLinkState(LinkState state);
 
     // Line faults a test rig injects to exercise a host's time-outs; none by default.
     // Every reply reaches the links this many milliseconds late (the log shows it at once).
@@ -82,6 +106,15 @@ public:
     static constexpr qsizetype kMaxWaitingCharacters = 16 * 1024 * 1024;
 
 signals:
+    // The display shows this text now (announced at every set, also when it is the same).
+    void displayTextChanged(const QString &text);
+    void activityChanged(bool on);
+    void jobTagChanged(const QString &tag);
+    void linkStateChanged(Machine::LinkState state);
+    // Host input as each chunk arrived, and each reply followed by one blank.
+    void traffic(Machine::Direction direction, const QString &text);
+    // Reset or Clear has erased the card: its picture is to be drawn afresh.
+    void cardErased();
     // The outermost dispatch, reset or clear sequence has returned.
     void longActionsEnded();
     // A complete message was acknowledged but dropped: too many were waiting already.
@@ -91,14 +124,15 @@ private:
     friend class LongAction;
     void actionStarted() { ++m_actionDepth; }
     void actionEnded();
-    void togglePanel1();
+    void showDisplayText(const QString &text) { emit displayTextChanged(text); }
+    void setActivity(bool on);
+    void toggleActivity() { setActivity(!m_activity); }
     void dispatchPendingChunks();
     void interpretNested(const QString &message);
     void interpret(const QString &message);
     void sendOnLinks(const QString &text);
     void resetOrClearSequence();
 
-    MachinePanel &m_panel;
     SoundPlayer &m_sound;
     QString m_programFolder;
     EmulatorState m_state;
@@ -116,4 +150,8 @@ private:
     int m_actionDepth = 0;
     int m_replyDelayMs = 0;
     int m_pollsToIgnore = 0;
+    FaultSwitches m_faults;
+    bool m_activity = false;
+    QString m_jobTag;
+    LinkState m_linkState = LinkState::Waiting;
 };

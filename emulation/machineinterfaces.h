@@ -1,24 +1,6 @@
 #pragma once
 
-#include "statustable.h"
-
 #include <QString>
-
-// What the machine needs of the main window: the display, the status bar, the fault check
-// boxes, the card view and the traffic monitor. Kept narrow so tests can drive the machine
-// through the real window or through a stand-in.
-class MachinePanel
-{
-public:
-    virtual ~MachinePanel() = default;
-    virtual void showDisplayText(const QString &text) = 0;
-    virtual QString statusPanelText(int panel) const = 0;
-    virtual void setStatusPanelText(int panel, const QString &text) = 0;
-    virtual FaultSwitches faultSwitches() const = 0;
-    virtual void invalidateCardView() = 0;
-    // Direction 0: received, 1: sent.
-    virtual void logTraffic(int direction, const QString &text) = 0;
-};
 
 // A carrier of replies to the host (the TCP server, the serial port).
 class HostLink

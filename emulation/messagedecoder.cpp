@@ -41,7 +41,7 @@ void MessageDecoder::InterpretMessage(const QString &message)
         decodeFormat(text.mid(kFormatHeader.size()));
     } else if (isEmboss && m_table.Count > 0) {
         text.remove(0, kEmbossHeader.size());
-        m_machine.panel().setStatusPanelText(3, TextAfterAt(text));
+        m_machine.setJobTag(TextAfterAt(text));
         RunEmbossJob(TextBeforeAt(text));
     } else {
         m_surface.TextOut(kNoteX, kNoteY, QStringLiteral("Keine Formatdaten"));

@@ -31,9 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     setup.font0Height = [setupByte] { return 1 + (setupByte >> 1) % 99; };
     setup.font1Height = [setupByte] { return 99 - (setupByte >> 1) % 99; };
 
-    Fuzz::StandInPanel panel;
-    Fuzz::NullSound sound;
-    Machine machine(panel, sound, QString());
+    RecordingSound sound;
+    Machine machine(sound, QString());
     machine.clock().setSpeed(1e9);
     card->SetCardSize(856, 540);
     MessageDecoder decoder(machine, *card, setup);

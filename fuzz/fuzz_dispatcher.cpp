@@ -1,5 +1,6 @@
-// The receive dispatcher fed chunk by chunk, as the TCP link feeds it: each chunk is appended to
-// the receive buffer and the dispatch runs from a queued call. Operator actions are mixed in.
+// The receive dispatcher fed chunk by chunk, as the TCP link feeds it: each chunk goes to the
+// machine's receive entry from a queued call, as the link's read step. Operator actions are
+// mixed in.
 // Messages are decoded by the real decoder onto a real card panel (inside a shown window on the
 // offscreen platform), and jobs run to their end at a huge speed, so chunks and actions that
 // come later run nested inside a job's waits, as in the program.
@@ -79,10 +80,10 @@ struct Fixture {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Fixture fixture;
-    Fuzz::StandInPanel panel;
-    Fuzz::NullSound sound;
+    RecordingSound sound;
     CheckingLink link;
-    Machine machine(panel, sound, QString());
+    Machine machine(sound, QString());
+    StandInPanel panel(machine);
     machine.clock().setSpeed(1e9);
     machine.addLink(&link);
     fixture.card->SetCardSize(856, 540);
@@ -106,10 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             },
             Qt::QueuedConnection);
     };
-    auto readStep = [&](const QByteArray &chunk) {
-        machine.ReceiveBuffer().append(CodePage::toText(chunk));
-        panel.logTraffic(0, QString());
-        post([&machine] { machine.DispatchReceived(); });
+    auto readStep = [&machine](const QByteArray &chunk) {
+        machine.receive(CodePage::toText(chunk));
+    };
+    auto toggleFault = [&machine](bool FaultSwitches::*fault) {
+        FaultSwitches faults = machine.faultSwitches();
+        faults.*fault = !(faults.*fault);
+        machine.setFaultSwitches(faults);
     };
 
     size_t at = 0;
@@ -133,16 +137,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             post([&machine] { machine.btnResetClick(); });
             break;
         case 0xF3:
-            post([&panel] { panel.faults.feederEmpty = !panel.faults.feederEmpty; });
+            post([&toggleFault] { toggleFault(&FaultSwitches::feederEmpty); });
             break;
         case 0xF4:
-            post([&panel] { panel.faults.cardMisfeed = !panel.faults.cardMisfeed; });
+            post([&toggleFault] { toggleFault(&FaultSwitches::cardMisfeed); });
             break;
         case 0xF5:
-            post([&panel] { panel.faults.yMotorError = !panel.faults.yMotorError; });
+            post([&toggleFault] { toggleFault(&FaultSwitches::yMotorError); });
             break;
         case 0xF6:
-            post([&panel] { panel.faults.xMotorError = !panel.faults.xMotorError; });
+            post([&toggleFault] { toggleFault(&FaultSwitches::xMotorError); });
             break;
         case 0xF7:
             post([&machine] { machine.state().Closing = true; });
@@ -164,8 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const EmulatorState &state = machine.state();
     if (state.Busy || state.InReset)
         std::abort();
-    // The dispatcher toggles panel 1 between "SEL" and empty; nothing else is ever there.
-    if (!panel.panels[1].isEmpty() && panel.panels[1] != QLatin1String("SEL"))
+    // What the machine announced of its activity indicator is what it holds.
+    if (panel.activity != machine.activity())
         std::abort();
     return 0;
 }

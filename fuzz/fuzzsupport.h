@@ -1,11 +1,11 @@
 #pragma once
 
 // What the fuzz targets share: one application on the offscreen platform for the whole run,
-// the standard error box recorded instead of shown, and stand-ins for the main window's panel
-// and the sound.
+// the standard error box recorded instead of shown. The stand-ins for the main window and the
+// sound are the tests' own (tests/support/standinpanel.h).
 
-#include "machineinterfaces.h"
 #include "standarderrorbox.h"
+#include "standinpanel.h"
 #include "vorlakapplication.h"
 
 #include <QByteArray>
@@ -32,43 +32,6 @@ inline VorlakApplication &application()
     }();
     return *app;
 }
-
-// The window's side of the machine: status panels, display, fault boxes; nothing is drawn.
-class StandInPanel : public MachinePanel
-{
-public:
-    void showDisplayText(const QString &text) override { display = text; }
-    QString statusPanelText(int panel) const override { return panels[checked(panel)]; }
-    void setStatusPanelText(int panel, const QString &text) override
-    {
-        panels[checked(panel)] = text;
-    }
-    FaultSwitches faultSwitches() const override { return faults; }
-    void invalidateCardView() override {}
-    void logTraffic(int direction, const QString &) override
-    {
-        if (direction != 0 && direction != 1)
-            std::abort();
-    }
-
-    QString display;
-    QString panels[5];
-    FaultSwitches faults;
-
-private:
-    static int checked(int panel)
-    {
-        if (panel < 0 || panel > 4)
-            std::abort();
-        return panel;
-    }
-};
-
-class NullSound : public SoundPlayer
-{
-public:
-    void PlaySoundFile(const QString &) override {}
-};
 
 inline QByteArray bytes(const uint8_t *data, size_t size)
 {

@@ -107,7 +107,7 @@ void TcpServerLink::acceptConnection(int descriptor)
 
 void TcpServerLink::ServerSocketClientConnect(QTcpSocket *)
 {
-    m_machine.panel().setStatusPanelText(0, QStringLiteral("Host connected"));
+    m_machine.setLinkState(Machine::LinkState::HostConnected);
     emit clientConnected();
 }
 
@@ -115,7 +115,7 @@ void TcpServerLink::ServerSocketClientDisconnect(QTcpSocket *socket)
 {
     if (!m_connections.contains(socket))
         return;
-    m_machine.panel().setStatusPanelText(0, QStringLiteral("Waiting"));
+    m_machine.setLinkState(Machine::LinkState::Waiting);
     release(socket);
     emit clientDisconnected();
 }

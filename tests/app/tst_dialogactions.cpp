@@ -3,6 +3,7 @@
 // (the main window's style while the About box shows).
 
 #include "modalwindows.h"
+#include "hostmessages.h"
 #include "simulatorharness.h"
 #include "testfiles.h"
 
@@ -25,8 +26,6 @@
 namespace
 {
 
-const QByteArray kPoll("\x04"
-                       "31\x05");
 
 } // namespace
 

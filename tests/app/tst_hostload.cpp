@@ -33,8 +33,6 @@ using namespace RawHost;
 namespace
 {
 
-const QByteArray kPoll("\x04"
-                       "31\x05");
 const QByteArray kYMotor("\x06"
                          "5\x02"
                          "E00053E71  Y MOTOR EMBOSS ERROR\x03");

@@ -2,6 +2,7 @@
 // display texts, the operator's buttons and their sequences, and request framing.
 
 #include "simulatorharness.h"
+#include "hostmessages.h"
 #include "widgetpictures.h"
 
 #include <QCheckBox>
@@ -11,10 +12,6 @@
 
 namespace
 {
-const QByteArray kPoll("\x04"
-                       "31\x05");
-const QByteArray kResetRequest("\x04"
-                               "31r");
 const QByteArray kFeederEmpty("\x06"
                               "3\x02"
                               "E82        FEEDER EMPTY\x03");

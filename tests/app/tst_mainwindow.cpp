@@ -2,6 +2,7 @@
 // the minimum size and the resize rule (the workspace takes up every change).
 
 #include "cardpanel.h"
+#include "hostmessages.h"
 #include "simulatorharness.h"
 #include "widgetpictures.h"
 
@@ -371,8 +372,7 @@ void TestMainWindow::closeDuringJobWaitsForItsEnd()
         shownAfterClose = sim.window->isVisible();
         busyAfterClose = sim.state().Busy;
         // From now on host input is ignored: this poll goes unanswered.
-        host.send("\x04"
-                  "31\x05");
+        host.send(kPoll);
     });
     host.send("\x01"
               "31\x02"

@@ -25,10 +25,6 @@ using namespace RawHost;
 namespace
 {
 
-const QByteArray kPoll("\x04"
-                       "31\x05");
-const QByteArray kResetRequest("\x04"
-                               "31r");
 
 // Collects what arrives on a raw host socket while serving the simulator's events.
 bool serveUntilReceived(int fd, QByteArray &received, qsizetype count, int timeoutMs = 5000)

@@ -2,6 +2,8 @@
 // wait for a person, every way to end it writes the settings, and the control port answers
 // only whom it should.
 
+#include "hostmessages.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -43,8 +45,6 @@ QByteArray formatWithFont(char font)
            font + "  14\x03";
 }
 
-const QByteArray kPoll("\x04"
-                       "31\x05");
 
 // One run of the program with its own data folder, host port and control port.
 class Program

@@ -18,8 +18,6 @@ using namespace HostMessages;
 
 namespace
 {
-const QByteArray kPoll("\x04"
-                       "31\x05");
 // Pitch 14 puts the characters of a field at x offsets 0, 14, 29, 43, 58, ...
 const QByteArray kTop = record("085", "120", '0', "14");    // 5 mm cells from y 20, x 68
 const QByteArray kBottom = record("226", "120", '0', "14"); // 5 mm cells from y 100, x 68

@@ -3,6 +3,7 @@
 
 #include "machine.h"
 #include "protocol.h"
+#include "standinpanel.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -11,36 +12,6 @@
 
 namespace
 {
-
-class QuietPanel : public MachinePanel
-{
-public:
-    void showDisplayText(const QString &) override {}
-    QString statusPanelText(int panel) const override { return panels[panel]; }
-    void setStatusPanelText(int panel, const QString &text) override { panels[panel] = text; }
-    FaultSwitches faultSwitches() const override { return {}; }
-    void invalidateCardView() override {}
-    void logTraffic(int direction, const QString &text) override
-    {
-        if (direction == 0)
-            logged.append(text);
-    }
-    QString panels[5];
-    QStringList logged;
-};
-
-class SilentSound : public SoundPlayer
-{
-public:
-    void PlaySoundFile(const QString &) override {}
-};
-
-class CountingLink : public HostLink
-{
-public:
-    void sendReply(const QString &text) override { replies.append(text); }
-    QStringList replies;
-};
 
 QString message(int number)
 {
@@ -102,10 +73,10 @@ void TestMachineReceive::nestedMessagesAreBounded()
 {
     QFETCH(int, messages);
     QFETCH(int, decoded);
-    QuietPanel panel;
-    SilentSound sound;
-    Machine machine(panel, sound, QString());
-    CountingLink link;
+    RecordingSound sound;
+    Machine machine(sound, QString());
+    StandInPanel panel(machine);
+    RecordingLink link;
     machine.addLink(&link);
     NestingInterpreter interpreter(machine);
     machine.setInterpreter(&interpreter);
@@ -123,7 +94,7 @@ void TestMachineReceive::nestedMessagesAreBounded()
     for (int i = 0; i < decoded; ++i)
         QCOMPARE(interpreter.decoded.at(i), message(i + 1));
     QCOMPARE(dropped.size(), messages > decoded ? 1 : 0);
-    QCOMPARE(panel.logged.size(), messages);
+    QCOMPARE(panel.received.size(), messages);
     QVERIFY(!machine.longActionRunning());
 }
 

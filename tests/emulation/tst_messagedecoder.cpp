@@ -16,8 +16,6 @@ using namespace HostMessages;
 
 namespace
 {
-const QByteArray kPoll("\x04"
-                       "31\x05");
 const QByteArray kField0 = record("085", "120", '0', "14"); // cells from y 20, x 68
 const QByteArray kField1 = record("226", "120", '0', "14"); // cells from y 100, x 68
 
@@ -310,27 +308,13 @@ void TestMessageDecoder::linesBeyondTheTableFail()
     QVERIFY(!sim.state().Busy);
 }
 
-namespace
-{
-class QuietPanel : public MachinePanel
-{
-public:
-    void showDisplayText(const QString &) override {}
-    QString statusPanelText(int) const override { return {}; }
-    void setStatusPanelText(int, const QString &) override {}
-    FaultSwitches faultSwitches() const override { return {}; }
-    void invalidateCardView() override {}
-    void logTraffic(int, const QString &) override {}
-};
-} // namespace
 
 // Whatever the host sends, decoding stays within its tables and ends; only the conversion error
 // may come out of it.
 void TestMessageDecoder::arbitraryMessagesAreSafe()
 {
-    QuietPanel panel;
     RecordingSound sound;
-    Machine machine(panel, sound, QString());
+    Machine machine(sound, QString());
     machine.clock().setSpeed(1e6);
     CardPanel card;
     MessageDecoder decoder(machine, card);

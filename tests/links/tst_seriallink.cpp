@@ -2,6 +2,7 @@
 // dialog's "OK", the test playing the host on the master side.
 
 #include "messagedecoder.h"
+#include "hostmessages.h"
 #include "monitorform.h"
 #include "seriallink.h"
 #include "simulatorharness.h"
@@ -25,8 +26,6 @@
 namespace
 {
 
-const QByteArray kPoll("\x04"
-                       "31\x05");
 
 // The host's end of a pseudo-terminal; the simulator opens the slave by its path.
 class PtyHost

@@ -1,9 +1,17 @@
 #pragma once
 
-// Builds the host's messages byte for byte: format definitions and emboss data.
+// Builds the host's messages byte for byte: the poll, the reset request, format definitions and
+// emboss data.
 
 #include <QByteArray>
 #include <QList>
+
+// EOT "31" ENQ: what is the machine's status?
+inline const QByteArray kPoll("\x04"
+                              "31\x05");
+// EOT "31r": reset the machine.
+inline const QByteArray kResetRequest("\x04"
+                                      "31r");
 
 namespace HostMessages
 {

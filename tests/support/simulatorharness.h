@@ -7,10 +7,11 @@
 #include "appoptions.h"
 #include "frmsetup.h"
 #include "frmvorlak.h"
+#include "hostmessages.h"
 #include "lcdscreen.h"
 #include "machine.h"
-#include "machineinterfaces.h"
 #include "standarderrorbox.h"
+#include "standinpanel.h"
 #include "tcpserverlink.h"
 #include "vorlakapplication.h"
 
@@ -21,13 +22,6 @@
 #include <QTest>
 
 #include <memory>
-
-class RecordingSound : public SoundPlayer
-{
-public:
-    void PlaySoundFile(const QString &path) override { played.append(path.section('/', -1)); }
-    QStringList played;
-};
 
 // Records the standard error box instead of showing it, for as long as it lives.
 class ErrorBoxRecorder
@@ -63,7 +57,7 @@ public:
     void start()
     {
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()) || true);
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
     quint16 port() const { return window->ServerSocket().listeningPort(); }
     Machine &machine() { return window->machine(); }
@@ -118,8 +112,7 @@ public:
     }
     QByteArray poll(int replyLength = 2)
     {
-        send(QByteArray("\x04"
-                        "31\x05"));
+        send(kPoll);
         return read(replyLength);
     }
 
