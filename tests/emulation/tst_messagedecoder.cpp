@@ -1,16 +1,12 @@
-// Format definitions and emboss data as the host sends them over a real TCP connection: what
-// the active format becomes, how the card is sized, how field text is split, and what is not
-// decoded at all.
+// The decoder and the receive dispatcher on their own, without a window: what the machine
+// answers, shows and announces for each kind of host input, and what goes on the card.
+// (tests/app/tst_decodingfromhost sends the same kinds of message through the real program.)
 
-#include "cardpanel.h"
+#include "emulationrig.h"
 #include "hostmessages.h"
-#include "messagedecoder.h"
-#include "pixels.h"
-#include "simulatorharness.h"
-#include "vorlakerror.h"
 
-#include <QLabel>
-#include <QTimer>
+#include <QPoint>
+#include <QTest>
 
 using namespace HostMessages;
 
@@ -18,306 +14,125 @@ namespace
 {
 const QByteArray kField0 = record("085", "120", '0', "14"); // cells from y 20, x 68
 const QByteArray kField1 = record("226", "120", '0', "14"); // cells from y 100, x 68
-
-QString struck(const MessageDecoder &decoder)
-{
-    QString out;
-    for (const StruckGlyph &g : decoder.lastJobStrikes())
-        out += g.character;
-    return out;
-}
-
-// Sends one message and returns once it has been decoded (jobs included).
-void decode(Simulator &sim, HostClient &host, const QByteArray &message)
-{
-    host.send(message);
-    QCOMPARE(host.read(2), ackReply('2'));
-    QTRY_VERIFY(!sim.machine().longActionRunning());
-}
+const QString kAck2 = QStringLiteral("\x06"
+                                     "2");
 } // namespace
 
 class TestMessageDecoder : public QObject
 {
     Q_OBJECT
 private slots:
-    void formatSizesCardAndStoresFields();
-    void recordValidity_data();
-    void recordValidity();
-    void shorterFormatKeepsHigherEntries();
-    void recordsBeyondTheTableAreDropped();
-    void unreadableCardSizeCountsAsZero();
-    void invalidFirstRecordAppliesSizeOnly();
-    void pollsInsideMessagesAreRemoved();
-    void fieldTextAndTag_data();
-    void fieldTextAndTag();
-    void embossWithoutFormatShowsNote();
-    void undecodedMessages_data();
-    void undecodedMessages();
-    void linesBeyondTheTableFail();
+    void announcements_data();
+    void announcements();
+    void embossWithoutFormatWritesTheNote();
+    void formatSizesTheCardAndErasesIt();
     void arbitraryMessagesAreSafe();
 };
 
-void TestMessageDecoder::formatSizesCardAndStoresFields()
+// Each row: host chunks sent one after the other, then what the machine answered, shows and
+// announced. The activity indicator toggles at every dispatch; a finished message turns it off
+// before its toggle, so it is on after every message.
+void TestMessageDecoder::announcements_data()
 {
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    QCOMPARE(sim.window->cardPanel->size(), QSize(500, 318));
-    decode(sim, host, formatDefinition({kField0, record("226", "007", '1', "35")}));
-
-    const MessageDecoder &decoder = sim.window->decoder();
-    QCOMPARE(sim.window->cardPanel->size(), QSize(485, 306));
-    QCOMPARE(sim.window->cardPanel->pos(), QPoint(10, 11));
-    QCOMPARE(decoder.CardHeight(), 540);
-    QCOMPARE(decoder.CardWidth(), 856);
-    QCOMPARE(decoder.FormatTable().Count, 2);
-    const FieldDef &second = decoder.FormatTable().Fields[1];
-    QCOMPARE(second.Y, QStringLiteral("226"));
-    QCOMPARE(second.X, QStringLiteral("007"));
-    QCOMPARE(second.Font, QLatin1Char('1'));
-    QCOMPARE(second.Pitch, QStringLiteral("35"));
-    QCOMPARE(decoder.FormatTable().Fields[2].Font, QChar(0)); // never written
-    // A format starts no job.
-    QVERIFY(sim.sound.played.isEmpty());
-    QCOMPARE(host.poll(), ackReply('P'));
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QStringList>("replies");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<bool>("activity");
+    QTest::addColumn<QString>("jobTag");
+    QTest::addColumn<QStringList>("sounds");
+    const QString poweredOn = QStringLiteral("\x06P");
+    QTest::newRow("a poll") << QList<QByteArray>{kPoll} << QStringList{poweredOn} << "POWERED ON"
+                            << true << QString() << QStringList();
+    QTest::newRow("two polls") << QList<QByteArray>{kPoll, kPoll}
+                               << QStringList{poweredOn, poweredOn} << "POWERED ON" << false
+                               << QString() << QStringList();
+    QTest::newRow("half a poll waits") << QList<QByteArray>{kPoll.left(2)} << QStringList()
+                                       << QString() << true << QString() << QStringList();
+    QTest::newRow("a poll in two chunks")
+        << QList<QByteArray>{kPoll.left(2), kPoll.mid(2)} << QStringList{poweredOn} << "POWERED ON"
+        << false << QString() << QStringList();
+    QTest::newRow("a format") << QList<QByteArray>{formatDefinition({kField0})}
+                              << QStringList{kAck2} << "BUSY" << true << QString() << QStringList();
+    QTest::newRow("a format, then a poll")
+        << QList<QByteArray>{formatDefinition({kField0}), kPoll} << QStringList{kAck2, poweredOn}
+        << "POWERED ON" << false << QString() << QStringList();
+    QTest::newRow("a job") << QList<QByteArray>{formatDefinition({kField0}),
+                                                embossData("AB", "00042")}
+                           << QStringList{kAck2, kAck2} << "BUSY" << true << "00042"
+                           << QStringList{"Emboss.wav", "Emboss.wav", "Reset.wav"};
+    // Powered on, the machine ignores the reset request (it only ends a pause).
+    QTest::newRow("the host's reset request while powered on")
+        << QList<QByteArray>{kResetRequest} << QStringList() << QString() << true << QString()
+        << QStringList();
 }
 
-void TestMessageDecoder::recordValidity_data()
+void TestMessageDecoder::announcements()
 {
-    QTest::addColumn<QList<QByteArray>>("records");
-    QTest::addColumn<int>("count");
-    const QByteArray body = "Y085X120F0P014";
-    QTest::newRow("blank in front and behind")
-        << QList<QByteArray>{" " + body, body + " ", body + " "} << 3;
-    QTest::newRow("control characters trim too")
-        << QList<QByteArray>{"\t" + body, body + "\x01"} << 2;
-    QTest::newRow("15 characters, no blank at either end ends the list")
-        << QList<QByteArray>{body + " ", body + "9", body + " "} << 1;
-    QTest::newRow("a blank at each end trims to 13")
-        << QList<QByteArray>{body + " ", " " + body.left(13) + " ", body + " "} << 1;
-    QTest::newRow("last record without its blank") << QList<QByteArray>{body + " ", body} << 2;
-    QTest::newRow("short tail") << QList<QByteArray>{body + " ", body.left(10)} << 1;
-    QTest::newRow("no records") << QList<QByteArray>{} << 0;
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QStringList, replies);
+    QFETCH(QString, display);
+    QFETCH(bool, activity);
+    QFETCH(QString, jobTag);
+    QFETCH(QStringList, sounds);
+    EmulationRig rig;
+    QStringList answered;
+    for (const QByteArray &chunk : chunks)
+        answered += rig.send(chunk);
+    QCOMPARE(answered, replies);
+    QCOMPARE(rig.panel.display, display);
+    QCOMPARE(rig.panel.activity, activity);
+    QCOMPARE(rig.machine.activity(), activity);
+    QCOMPARE(rig.panel.jobTag, jobTag);
+    QCOMPARE(rig.sound.played, sounds);
+    // What the monitor would log: every chunk as it came, every reply with its blank.
+    QStringList received;
+    for (const QByteArray &chunk : chunks)
+        received.append(QString::fromLatin1(chunk));
+    QCOMPARE(rig.panel.received, received);
+    QStringList sent;
+    for (const QString &reply : replies)
+        sent.append(reply + QLatin1Char(' '));
+    QCOMPARE(rig.panel.sent, sent);
+    QVERIFY(rig.errors.isEmpty());
+    QVERIFY(!rig.machine.longActionRunning());
 }
 
-void TestMessageDecoder::recordValidity()
+void TestMessageDecoder::embossWithoutFormatWritesTheNote()
 {
-    QFETCH(QList<QByteArray>, records);
-    QFETCH(int, count);
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    decode(sim, host, formatDefinition(records));
-    const ::FormatTable &table = sim.window->decoder().FormatTable();
-    QCOMPARE(table.Count, count);
-    // Every valid record gave the same field, wherever its blank was.
-    for (int i = 0; i < count; ++i) {
-        QCOMPARE(table.Fields[i].Y, QStringLiteral("085"));
-        QCOMPARE(table.Fields[i].X, QStringLiteral("120"));
-        QCOMPARE(table.Fields[i].Font, QLatin1Char('0'));
-        QCOMPARE(table.Fields[i].Pitch, QStringLiteral("14"));
-    }
+    EmulationRig rig;
+    QCOMPARE(rig.send(embossData("AB", "77777")), QStringList{kAck2});
+    QCOMPARE(rig.card.drawn.size(), 1);
+    QCOMPARE(rig.card.drawn[0].text, QStringLiteral("Keine Formatdaten"));
+    QCOMPARE(QPoint(rig.card.drawn[0].x, rig.card.drawn[0].y), QPoint(20, 20));
+    // No job ran: no tag, no sound, nothing struck.
+    QCOMPARE(rig.panel.jobTag, QString());
+    QVERIFY(rig.sound.played.isEmpty());
+    QVERIFY(rig.struck().isEmpty());
 }
 
-void TestMessageDecoder::shorterFormatKeepsHigherEntries()
+void TestMessageDecoder::formatSizesTheCardAndErasesIt()
 {
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    QList<QByteArray> five;
-    for (int i = 0; i < 5; ++i)
-        five.append(record("10" + QByteArray::number(i), "050", '0', "14"));
-    decode(sim, host, formatDefinition(five));
-    decode(sim, host,
-           formatDefinition({record("200", "001", '1', "20"), record("201", "001", '1', "20"),
-                             record("202", "001", '1', "20")}));
-    const ::FormatTable &table = sim.window->decoder().FormatTable();
-    QCOMPARE(table.Count, 3);
-    QCOMPARE(table.Fields[2].Y, QStringLiteral("202"));
-    QCOMPARE(table.Fields[3].Y, QStringLiteral("103"));
-    QCOMPARE(table.Fields[4].Y, QStringLiteral("104"));
-    QCOMPARE(table.Fields[4].X, QStringLiteral("050"));
-    QCOMPARE(table.Fields[5].Font, QChar(0));
+    EmulationRig rig;
+    rig.send(formatDefinition({kField0, kField1}));
+    rig.send(embossData("A\r\nB"));
+    QCOMPARE(rig.struck(), QStringLiteral("AB"));
+    QVERIFY(!rig.card.drawn.isEmpty());
+    const int repaints = rig.card.repaints;
+    rig.send(formatDefinition(cardBlock("0300", "0400"), {kField0}));
+    QCOMPARE(rig.card.cardWidth, 400);
+    QCOMPARE(rig.card.cardHeight, 300);
+    // Every message first erases the glyphs of earlier jobs; a new size repaints the card.
+    QCOMPARE(rig.card.repaints, repaints + 1);
+    QVERIFY(rig.card.drawn.isEmpty());
+    QCOMPARE(rig.decoder.FormatTable().Count, 1);
 }
-
-void TestMessageDecoder::recordsBeyondTheTableAreDropped()
-{
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    QList<QByteArray> records;
-    for (int i = 0; i < 60; ++i)
-        records.append(record(QByteArray::number(100 + i), "050", '0', "14"));
-    decode(sim, host, formatDefinition(records));
-    const ::FormatTable &table = sim.window->decoder().FormatTable();
-    QCOMPARE(table.Count, 51);
-    QCOMPARE(table.Fields[50].Y, QStringLiteral("150"));
-}
-
-void TestMessageDecoder::unreadableCardSizeCountsAsZero()
-{
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    decode(sim, host, formatDefinition(cardBlock(" 54 ", "08x6"), {kField0}));
-    QCOMPARE(sim.window->decoder().CardHeight(), 54);
-    QCOMPARE(sim.window->decoder().CardWidth(), 0);
-    QCOMPARE(sim.window->cardPanel->size(), QSize(0, 31));
-    QCOMPARE(sim.window->cardPanel->pos(), QPoint(10, 11));
-    QCOMPARE(sim.window->decoder().FormatTable().Count, 1);
-}
-
-void TestMessageDecoder::invalidFirstRecordAppliesSizeOnly()
-{
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    decode(sim, host, formatDefinition({kField0}));
-    decode(sim, host, formatDefinition(cardBlock("0300", "0400"), {" Y085X120F0P01 ", kField0}));
-    QCOMPARE(sim.window->decoder().FormatTable().Count, 0);
-    QCOMPARE(sim.window->cardPanel->size(), QSize(227, 170));
-    // Emboss data is refused again.
-    decode(sim, host, embossData("AB"));
-    QVERIFY(sim.sound.played.isEmpty());
-    QVERIFY(hasInk(sim.window->cardPanel->glyphLayer())); // the note
-}
-
-void TestMessageDecoder::pollsInsideMessagesAreRemoved()
-{
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    QByteArray format = formatDefinition({kField0, kField1});
-    format.insert(20, kPoll);
-    format.insert(5, kPoll);
-    decode(sim, host, format);
-    QCOMPARE(sim.window->decoder().FormatTable().Count, 2);
-    QCOMPARE(sim.window->decoder().FormatTable().Fields[1].Y, QStringLiteral("226"));
-
-    decode(sim, host, embossData("A" + kPoll + "B\r\nC" + kPoll + "D", "12" + kPoll + "345"));
-    QCOMPARE(struck(sim.window->decoder()), QStringLiteral("ABCD"));
-    QCOMPARE(sim.panel(3), QStringLiteral("12345"));
-    QCOMPARE(host.readFor(20), QByteArray()); // the polls inside were not answered
-}
-
-void TestMessageDecoder::fieldTextAndTag_data()
-{
-    QTest::addColumn<QByteArray>("message");
-    QTest::addColumn<QString>("struck");
-    QTest::addColumn<QString>("panel3");
-    QTest::newRow("two lines, no third") << embossData("AB\r\nCD\r\n") << "ABCD"
-                                         << "12345";
-    QTest::newRow("no @: all is field text") << QByteArray("\x01"
-                                                           "31\x02"
-                                                           "T]00AB\x03")
-                                             << "AB"
-                                             << "AB";
-    QTest::newRow("first @ splits") << embossData("A", "1@345@7") << "A"
-                                    << "1@345";
-    QTest::newRow("short tag") << embossData("B", "12") << "B"
-                               << "12";
-    QTest::newRow("NUL ends the field text") << embossData(QByteArray("AB\r\nC\0D", 7)) << "ABC"
-                                             << "12345";
-}
-
-void TestMessageDecoder::fieldTextAndTag()
-{
-    QFETCH(QByteArray, message);
-    QFETCH(QString, struck);
-    QFETCH(QString, panel3);
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    decode(sim, host, formatDefinition({kField0, kField1}));
-    decode(sim, host, message);
-    QCOMPARE(::struck(sim.window->decoder()), struck);
-    QCOMPARE(sim.panel(3), panel3);
-    // Line 0 on field 0, line 1 on field 1.
-    for (const StruckGlyph &g : sim.window->decoder().lastJobStrikes())
-        QCOMPARE(g.y, QStringLiteral("AB").contains(g.character) ? 20 : 100);
-    QVERIFY(sim.errors.messages.isEmpty());
-}
-
-void TestMessageDecoder::embossWithoutFormatShowsNote()
-{
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    bool busySeen = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] { busySeen |= sim.state().Busy; });
-    watch.start(0);
-    sim.window->statusPanels[3]->setText(QStringLiteral("before"));
-    decode(sim, host, embossData("AB"));
-    watch.stop();
-    QVERIFY(!busySeen);
-    QVERIFY(sim.sound.played.isEmpty());
-    QCOMPARE(sim.panel(3), QStringLiteral("before"));
-    QCOMPARE(host.poll(), ackReply('P'));
-    // The note's cell starts at (20, 20).
-    const QRect ink = inkBounds(sim.window->cardPanel->glyphLayer());
-    QVERIFY(!ink.isNull());
-    QVERIFY2(ink.left() >= 20 && ink.left() <= 22 && ink.top() >= 20 && ink.top() <= 26,
-             qPrintable(QStringLiteral("%1,%2").arg(ink.left()).arg(ink.top())));
-}
-
-void TestMessageDecoder::undecodedMessages_data()
-{
-    QTest::addColumn<QByteArray>("message");
-    QByteArray lower = formatDefinition({kField0});
-    lower.replace("F]00 U0 ", "f]00 u0 ");
-    QTest::newRow("lower-case format header") << lower;
-    QTest::newRow("stray byte before SOH") << "x" + formatDefinition({kField0});
-    QTest::newRow("unknown kind") << QByteArray("\x01"
-                                                "31\x02"
-                                                "X]00 U0 H:0540W:0856\x03");
-    QTest::newRow("format header without its last blank") << QByteArray("\x01"
-                                                                        "31\x02"
-                                                                        "F]00 U0\x03");
-}
-
-void TestMessageDecoder::undecodedMessages()
-{
-    QFETCH(QByteArray, message);
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    decode(sim, host, message);
-    QCOMPARE(sim.window->decoder().FormatTable().Count, 0);
-    QCOMPARE(sim.window->cardPanel->size(), QSize(500, 318));
-    QVERIFY(hasInk(sim.window->cardPanel->glyphLayer())); // "Keine Formatdaten"
-    QVERIFY(sim.machine().ReceiveBuffer().isEmpty());
-}
-
-void TestMessageDecoder::linesBeyondTheTableFail()
-{
-    // Line 51 has no entry: it fails as a never-written one does, before any strike.
-    Simulator sim;
-    sim.start();
-    HostClient host(sim.port());
-    QList<QByteArray> records;
-    for (int i = 0; i < 51; ++i)
-        records.append(kField0);
-    decode(sim, host, formatDefinition(records));
-    QByteArray text;
-    for (int i = 0; i < 52; ++i)
-        text += "A\r\n";
-    decode(sim, host, embossData(text));
-    QCOMPARE(sim.errors.messages, QStringList{"'' ist kein gültiger Integerwert."});
-    QVERIFY(sim.window->decoder().lastJobStrikes().empty());
-    QVERIFY(!sim.state().Busy);
-}
-
-
 // Whatever the host sends, decoding stays within its tables and ends; only the conversion error
 // may come out of it.
 void TestMessageDecoder::arbitraryMessagesAreSafe()
 {
-    RecordingSound sound;
-    Machine machine(sound, QString());
-    machine.clock().setSpeed(1e6);
-    CardPanel card;
-    MessageDecoder decoder(machine, card);
+    EmulationRig rig;
+    Machine &machine = rig.machine;
+    MessageDecoder &decoder = rig.decoder;
     const QByteArray alphabet("0123456789 -+@\r\nAaZ\x00\x01\x04\x05\t31Y");
     const QString heads[] = {QStringLiteral("\x01"
                                             "31\x02"
@@ -352,5 +167,5 @@ void TestMessageDecoder::arbitraryMessagesAreSafe()
     QVERIFY(failures > 0 && formats > 0 && struck > 0);
 }
 
-VORLAK_TEST_MAIN(TestMessageDecoder)
+QTEST_GUILESS_MAIN(TestMessageDecoder)
 #include "tst_messagedecoder.moc"

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Records what the machine announces, as the main window would show it.
 class StandInPanel : public QObject
 {
@@ -50,12 +52,18 @@ private:
     Machine &m_machine;
 };
 
-// Keeps the names of the sound files played, in order.
+// Keeps the names of the sound files played, in order, and tells each one to onPlay.
 class RecordingSound : public SoundPlayer
 {
 public:
-    void PlaySoundFile(const QString &path) override { played.append(path.section('/', -1)); }
+    void PlaySoundFile(const QString &path) override
+    {
+        played.append(path.section('/', -1));
+        if (onPlay)
+            onPlay(played.last());
+    }
     QStringList played;
+    std::function<void(const QString &)> onPlay;
 };
 
 class RecordingLink : public HostLink
