@@ -10,6 +10,6 @@ mkdir -p "$OUT"
 SHOOTER=build/tools/shoot_dialogs
 mkdir -p build/tools
 # shellcheck disable=SC2046
-c++ -std=c++17 -fPIC -O1 -Idialogs -Iapp tools/screenshots/shoot_dialogs.cpp build/dialogs/libdialogs.a \
+c++ -std=c++17 -fPIC -O1 -Idialogs -Iwidgets -Iapp tools/screenshots/shoot_dialogs.cpp build/dialogs/libdialogs.a build/widgets/libwidgets.a \
     $(pkg-config --cflags --libs Qt6Widgets Qt6Test) -o "$SHOOTER"
 xvfb-run -a -s "-screen 0 1024x768x24" env QT_QPA_PLATFORM=xcb "$SHOOTER" "$OUT"
