@@ -2,54 +2,33 @@
 
 #include "vacomm.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include "ttyclass.h"
 
 #include <algorithm>
 
 namespace
 {
-// "ttyUSB10" after "ttyUSB9".
-bool naturalLess(const QString &a, const QString &b)
+
+// A tty with a device behind it, except a UART slot of the serial core that holds no UART
+// (type 0). Hidden entries are no ttys.
+bool isSerialPort(const TtyClassEntry &entry)
 {
-    auto split = [](const QString &s) {
-        int i = s.size();
-        while (i > 0 && s.at(i - 1).isDigit())
-            --i;
-        return std::make_pair(s.left(i), s.mid(i).toLongLong());
-    };
-    return split(a) < split(b);
+    return entry.hasDevice && !entry.name.startsWith(QLatin1Char('.')) &&
+           !(entry.hasUartType && entry.uartType == "0");
 }
+
 } // namespace
 
 QStringList TVaCustomComm::ListSerialPorts(const QString &SysClassTty)
 {
-    QDir dir(SysClassTty);
-    QStringList uarts, others;
-    const QStringList names = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
-    for (const QString &name : names) {
-        const QString entry = dir.filePath(name);
-        // Virtual terminals, ptys and the console have no device behind them.
-        if (!QFileInfo::exists(entry + QStringLiteral("/device")))
-            continue;
-        QFile type(entry + QStringLiteral("/type"));
-        if (type.open(QIODevice::ReadOnly)) {
-            // A UART slot of the serial core: type 0 means no UART was found there.
-            if (type.readAll().trimmed() == "0")
-                continue;
-            uarts.append(name);
-        } else {
-            others.append(name);
-        }
-    }
-    std::sort(uarts.begin(), uarts.end(), naturalLess);
-    std::sort(others.begin(), others.end(), naturalLess);
-    QStringList result = uarts;
-    for (const QString &o : others)
-        if (!result.contains(o))
-            result.append(o);
-    return result;
+    QList<TtyClassEntry> entries = ttyClassEntries(SysClassTty, isSerialPort);
+    // UART slots first; both groups stay in their natural order.
+    std::stable_partition(entries.begin(), entries.end(),
+                          [](const TtyClassEntry &entry) { return entry.hasUartType; });
+    QStringList names;
+    for (const TtyClassEntry &entry : entries)
+        names.append(entry.name);
+    return names;
 }
 
 void TVaCustomComm::GetComPortNames(QStringList &Value)
