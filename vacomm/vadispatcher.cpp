@@ -43,6 +43,8 @@ void TVaDispatcher::SetDTRState(bool Value)
         FComm->SetDTR(Value);
 }
 
+// ---------------------------------------------------------------- the port's clients
+
 void TVaCustomComm::InsertClient(TVaDispatcher *Value)
 {
     Value->FComm = this;
