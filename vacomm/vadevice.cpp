@@ -20,6 +20,23 @@ int ioctlResult(int r)
 }
 } // namespace
 
+TVaLineCounters operator-(const TVaLineCounters &a, const TVaLineCounters &b)
+{
+    TVaLineCounters d;
+    d.cts = a.cts - b.cts;
+    d.dsr = a.dsr - b.dsr;
+    d.rng = a.rng - b.rng;
+    d.dcd = a.dcd - b.dcd;
+    d.rx = a.rx - b.rx;
+    d.tx = a.tx - b.tx;
+    d.frame = a.frame - b.frame;
+    d.overrun = a.overrun - b.overrun;
+    d.parity = a.parity - b.parity;
+    d.brk = a.brk - b.brk;
+    d.buf_overrun = a.buf_overrun - b.buf_overrun;
+    return d;
+}
+
 bool VaDeviceGone(int E)
 {
     return E == EIO || E == ENXIO || E == ENODEV || E == EBADF;

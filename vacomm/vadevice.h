@@ -30,6 +30,8 @@ struct TVaLineCounters {
     int frame = 0, overrun = 0, parity = 0, brk = 0;
     int buf_overrun = 0;
 };
+// What the counters went up by from b to a.
+TVaLineCounters operator-(const TVaLineCounters &a, const TVaLineCounters &b);
 
 class TVaDevice
 {

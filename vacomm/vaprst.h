@@ -1,6 +1,6 @@
 #pragma once
 
-// Where the port keeps its saved settings, and the small INI file reader/writer behind it.
+// Where the port keeps its saved settings, and its access to the INI file behind them.
 
 #include "vatypes.h"
 
@@ -36,9 +36,10 @@ private:
 // VACOMM_REGISTRY_FILE when it is set.
 QString VaRegistryFileName();
 
-// An INI file handled line by line: sections and keys match case-insensitively, a key that
-// exists is rewritten in place, every other line stays as it was, and a missing file, section or
-// key is created.
+// The port's view of an INI file (the shared IniFile underneath): every call reads the file
+// afresh and every write saves it at once, creating its folder. A key that exists is rewritten
+// as "Key=value" with the name as given here; every other line stays as it was, and a missing
+// file, section or key is created. Values are read whole, without IniFile's length limit.
 class TVaIniFile
 {
 public:
@@ -46,11 +47,11 @@ public:
 
     QString ReadString(const QString &Section, const QString &Key, const QString &Default) const;
     qint32 ReadInteger(const QString &Section, const QString &Key, qint32 Default) const;
-    // Returns false when the file cannot be written.
+    // Returns false when the file cannot be written (or exists but cannot be read, as writing
+    // it would lose its other lines).
     bool WriteString(const QString &Section, const QString &Key, const QString &Value);
     bool WriteInteger(const QString &Section, const QString &Key, qint32 Value);
 
 private:
-    QStringList lines() const;
     QString FFileName;
 };

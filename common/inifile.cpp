@@ -104,7 +104,8 @@ void syncFolder(const QString &filePath)
 
 } // namespace
 
-IniFile::IniFile(const QString &path) : m_path(path)
+IniFile::IniFile(const QString &path, KeyRewrite keyRewrite)
+    : m_path(path), m_keyRewrite(keyRewrite)
 {
     load();
 }
@@ -261,9 +262,12 @@ void IniFile::writeString(const QString &section, const QString &key, const QStr
     const int at = findKey(range, key);
     if (at >= 0) {
         QByteArray &line = m_lines[at].text;
-        QByteArray name = line.left(line.indexOf('='));
-        while (!name.isEmpty() && isBlankChar(name.back()))
-            name.chop(1);
+        QByteArray name = key.toUtf8();
+        if (m_keyRewrite == KeyRewrite::KeepsFileSpelling) {
+            name = line.left(line.indexOf('='));
+            while (!name.isEmpty() && isBlankChar(name.back()))
+                name.chop(1);
+        }
         line = name + '=' + valueBytes;
         return;
     }

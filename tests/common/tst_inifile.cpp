@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+Q_DECLARE_METATYPE(IniFile::KeyRewrite)
+
 class TestIniFile : public QObject
 {
     Q_OBJECT
@@ -18,6 +20,8 @@ private slots:
     void parseInteger();
     void newFileGetsKeysInWrittenOrder();
     void rewriteKeepsEveryForeignLine();
+    void rewrittenKeyIsSpelledByTheRule_data();
+    void rewrittenKeyIsSpelledByTheRule();
     void missingKeyGoesToEndOfItsSection();
     void valuesAreTrimmedUnquotedAndCut();
     void firstOfEqualNamesCounts();
@@ -150,6 +154,27 @@ void TestIniFile::rewriteKeepsEveryForeignLine()
                                        "[setup]\r\n"
                                        "port=10002\r\n"
                                        "Reverse=0\r\n"));
+}
+
+void TestIniFile::rewrittenKeyIsSpelledByTheRule_data()
+{
+    QTest::addColumn<IniFile::KeyRewrite>("rule");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("file's spelling")
+        << IniFile::KeyRewrite::KeepsFileSpelling << QByteArray("[form]\n  tOP=42\nLeft=1\n");
+    QTest::newRow("writer's spelling")
+        << IniFile::KeyRewrite::TakesWrittenSpelling << QByteArray("[form]\nTop=42\nLeft=1\n");
+}
+
+void TestIniFile::rewrittenKeyIsSpelledByTheRule()
+{
+    QFETCH(IniFile::KeyRewrite, rule);
+    const QString path = m_dir.filePath(QStringLiteral("spelling.ini"));
+    writeAll(path, "[form]\n  tOP = 5\nLeft=1\n");
+    IniFile ini(path, rule);
+    ini.writeInteger(QStringLiteral("Form"), QStringLiteral("Top"), 42);
+    QVERIFY(ini.save());
+    QTEST(readAll(path), "written");
 }
 
 void TestIniFile::missingKeyGoesToEndOfItsSection()

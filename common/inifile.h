@@ -14,8 +14,8 @@
 //
 // The file is read once, when the object is made; a missing or unreadable file reads as empty,
 // so every read gives its default. Writes change the lines in memory: a key that exists is
-// rewritten in place (its name as the file spells it), a missing key is added after the last
-// line of its section, a missing section at the end of the file. save() then replaces the file
+// rewritten in place (see KeyRewrite), a missing key is added after the last line of its
+// section, a missing section at the end of the file. save() then replaces the file
 // in one step (a temporary file beside it, flushed to disk and renamed over it): a crash never
 // leaves a half-written file, and every other line keeps its exact bytes and line end.
 //
@@ -23,7 +23,13 @@
 class IniFile
 {
 public:
-    explicit IniFile(const QString &path);
+    // What a rewritten key line looks like. KeepsFileSpelling: the name as the file spells it,
+    // blanks before it included ("  tOP = 5" becomes "  tOP=42"), so a hand-written file keeps
+    // its look. TakesWrittenSpelling: the whole line becomes "Key=value" as the writer names the
+    // key (the serial port's settings have always been written so).
+    enum class KeyRewrite { KeepsFileSpelling, TakesWrittenSpelling };
+
+    explicit IniFile(const QString &path, KeyRewrite keyRewrite = KeyRewrite::KeepsFileSpelling);
 
     QString path() const { return m_path; }
 
@@ -73,6 +79,7 @@ private:
     void endLine(Line &line) const;
 
     QString m_path;
+    KeyRewrite m_keyRewrite;
     std::vector<Line> m_lines;
     bool m_unreadable = false;
     bool m_hasBom = false;
