@@ -64,6 +64,15 @@ constexpr FaultName kFaultNames[] = {
     {"x_motor_error", TfrmVorlak::FaultSwitch::XMotorError},
 };
 
+// The number under `key` when it is a whole number from 0 to INT_MAX.
+std::optional<int> wholeNumberAtLeastZero(const QJsonObject &request, const QString &key)
+{
+    const QJsonValue value = request.value(key);
+    if (!value.isDouble() || value.toInt(-1) < 0)
+        return std::nullopt;
+    return value.toInt();
+}
+
 bool sameToken(const QString &given, const QString &wanted)
 {
     // Compared in full whatever the first difference, so the time taken tells nothing.
@@ -463,19 +472,19 @@ QJsonObject ControlCommands::logsObject(bool clear)
 
 ControlCommands::Result ControlCommands::replyDelay(const Call &call)
 {
-    const QJsonValue ms = call.request.value(QStringLiteral("ms"));
-    if (!ms.isDouble() || ms.toInt(-1) < 0)
+    const std::optional<int> ms = wholeNumberAtLeastZero(call.request, QStringLiteral("ms"));
+    if (!ms)
         return error(QStringLiteral("reply_delay: needs ms >= 0"));
-    m_window.machine().setReplyDelay(ms.toInt());
+    m_window.machine().setReplyDelay(*ms);
     return ok();
 }
 
 ControlCommands::Result ControlCommands::ignorePolls(const Call &call)
 {
-    const QJsonValue count = call.request.value(QStringLiteral("count"));
-    if (!count.isDouble() || count.toInt(-1) < 0)
+    const std::optional<int> count = wholeNumberAtLeastZero(call.request, QStringLiteral("count"));
+    if (!count)
         return error(QStringLiteral("ignore_polls: needs count >= 0"));
-    m_window.machine().ignoreNextPolls(count.toInt());
+    m_window.machine().ignoreNextPolls(*count);
     return ok();
 }
 
