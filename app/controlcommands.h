@@ -45,11 +45,13 @@ public:
     void setToken(const QString &token) { m_token = token; }
 
     // One request line as a connection received it (without its line end, not blank): read
-    // strictly (one JSON object, no key twice), checked for the token, then run.
+    // strictly (one JSON object, no key twice), checked for the token, then run. A front that
+    // gets whole request texts (an HTTP body) passes them here, for the same replies.
     Result runLine(const QByteArray &line, const QObject *context, Reply later);
-    // Runs one request and returns its reply, or nothing when the reply comes later: then
-    // `later` gets it exactly once, unless `context` is destroyed or cancelWait(context) runs
-    // first. A context has at most one reply pending (the transport queues what follows).
+    // Runs one request, without the token check, and returns its reply, or nothing when the
+    // reply comes later: then `later` gets it exactly once, from the event loop, unless
+    // `context` is destroyed or cancelWait(context) runs first. A context has at most one reply
+    // pending (the transport holds back what the same requester sends meanwhile).
     Result run(const QJsonObject &request, const QObject *context, Reply later);
     // The reply still owed to `context`, if any, is never given.
     void cancelWait(const QObject *context);
