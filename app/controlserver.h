@@ -1,6 +1,6 @@
 #pragma once
 
-#include "exportfolder.h"
+#include "controlcommands.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -11,19 +11,15 @@
 #include <deque>
 
 class ErrorReporter;
-class QPushButton;
 class QTcpSocket;
-class QTimer;
 class TfrmVorlak;
 
 // The test rig's control port: newline-delimited JSON on 127.0.0.1 only, one request object
-// per line, one reply object per line, in order. It presses the operator's buttons, sets the
-// fault check boxes, reads the machine's state, waits for the machine to be idle, injects line
-// faults, reads the error list and ends the program. It is off unless --control-port is
-// given. Files it writes go only into its export folder; with a token set, every request must
-// carry it. Each connection has bounded memory: at most kMaxQueuedRequests requests (and
-// kMaxQueuedBytes) waiting behind a wait_idle, at most kMaxUnsentBytes of replies the client
-// has not read; past a bound the connection is closed.
+// per line, one reply object per line, in order. The requests are the command table's
+// (ControlCommands): this is only their transport. It is off unless --control-port is given.
+// Each connection has bounded memory: at most kMaxQueuedRequests requests (and kMaxQueuedBytes)
+// waiting behind a wait_idle, at most kMaxUnsentBytes of replies the client has not read; past
+// a bound the connection is closed.
 class ControlServer : public QObject
 {
     Q_OBJECT
@@ -31,9 +27,8 @@ public:
     static constexpr std::size_t kMaxQueuedRequests = 1000;
     static constexpr qsizetype kMaxQueuedBytes = 4 * 1024 * 1024;
     static constexpr qint64 kMaxUnsentBytes = 4 * 1024 * 1024;
-    // Presses nested inside each other's reset or clear sequence; more wait their turn.
-    static constexpr int kMaxNestedPresses = 8;
-    static constexpr std::size_t kMaxQueuedPresses = 100000;
+    static constexpr int kMaxNestedPresses = ControlCommands::kMaxNestedPresses;
+    static constexpr std::size_t kMaxQueuedPresses = ControlCommands::kMaxQueuedPresses;
 
     // The error list is the application's (VorlakApplication) unless one is given.
     explicit ControlServer(TfrmVorlak &window, QObject *parent = nullptr);
@@ -46,12 +41,15 @@ public:
     QString errorString() const { return m_listenError; }
 
     // Where save_card may write; the window's data folder until set.
-    void setExportFolder(const QString &folder) { m_exportFolder.setFolder(folder); }
+    void setExportFolder(const QString &folder) { m_commands.setExportFolder(folder); }
     // A non-empty token must come with every request as "token".
-    void setToken(const QString &token) { m_token = token; }
+    void setToken(const QString &token) { m_commands.setToken(token); }
 
-    // Handles one request and gives its reply, or an empty object when the reply comes later
-    // (wait_idle); exposed for tests.
+    // The table the requests run in; another front may run requests in it too.
+    ControlCommands &commands() { return m_commands; }
+
+    // Handles one request (without the token check) and gives its reply, or an empty object
+    // when the reply comes later (wait_idle) and goes to `client`; exposed for tests.
     QJsonObject handle(const QJsonObject &request, QTcpSocket *client);
 
 signals:
@@ -63,7 +61,7 @@ private:
     struct Client {
         QByteArray buffer;
         std::deque<QByteArray> lines; // requests waiting behind a wait_idle
-        QTimer *waitTimer = nullptr;  // set while a wait_idle is pending
+        bool waiting = false;         // a wait_idle is pending
         qsizetype queuedBytes = 0;    // the size of `lines`
         bool closing = false;         // a bound was passed: the rest of its input is dropped
     };
@@ -72,30 +70,14 @@ private:
     void readClient(QTcpSocket *socket);
     void processLines(QTcpSocket *socket);
     void reply(QTcpSocket *socket, const QJsonObject &object);
-    void finishWait(QTcpSocket *socket, bool idle);
-    void checkWaits();
+    // The reply now, or the client marked as waiting for the later one.
+    QJsonObject answer(QTcpSocket *socket, const ControlCommands::Result &result);
+    ControlCommands::Reply laterReplyTo(QTcpSocket *socket);
+    void finishWait(QTcpSocket *socket, const QJsonObject &object);
     void dropClient(QTcpSocket *socket, const QString &why);
-    bool tokenAccepted(const QJsonObject &request) const;
-    QJsonObject press(const QJsonObject &request);
-    void runNextPress();
-    QJsonObject errorsObject(const QJsonObject &request);
-    QJsonObject saveCard(const QJsonObject &request);
-    bool machineIdle() const;
 
-    QJsonObject stateObject() const;
-    QJsonObject faultsObject() const;
-    QJsonObject formatObject() const;
-    QJsonObject glyphsObject() const;
-
-    TfrmVorlak &m_window;
+    ControlCommands m_commands;
     SocketListener m_listener;
     QString m_listenError;
     QHash<QTcpSocket *, Client> m_clients;
-    ErrorReporter *m_errors = nullptr;
-    ExportFolder m_exportFolder;
-    QString m_token;
-    // Clicks queued but not yet run, one per event round (host input is served between).
-    std::deque<QPushButton *> m_pressQueue;
-    QTimer *m_pressTimer = nullptr;
-    int m_pressesRunning = 0;
 };

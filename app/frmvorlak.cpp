@@ -754,3 +754,41 @@ void TfrmVorlak::acSaveLogExecute()
     if (!fileName.isEmpty())
         saveMonitorTraffic(fileName);
 }
+
+// ---- Operations the rig's command table uses ----
+
+void TfrmVorlak::clickButton(OperatorButton button)
+{
+    switch (button) {
+    case OperatorButton::Reset:
+        btnReset->click();
+        break;
+    case OperatorButton::Pause:
+        btnPause->click();
+        break;
+    case OperatorButton::Clear:
+        btnClear->click();
+        break;
+    }
+}
+
+void TfrmVorlak::setFaultSwitch(FaultSwitch fault, bool on)
+{
+    QCheckBox *const boxes[] = {cbFeederEmpty, cbCardMisfeed, cbYMotorError, cbXMotorError};
+    boxes[static_cast<int>(fault)]->setChecked(on);
+}
+
+QStringList TfrmVorlak::displayLines() const
+{
+    return LCDScreen->Lines();
+}
+
+QImage TfrmVorlak::cardPicture()
+{
+    return cardPanel->cardPicture();
+}
+
+QSize TfrmVorlak::cardSize() const
+{
+    return cardPanel->size();
+}

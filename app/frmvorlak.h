@@ -7,6 +7,7 @@
 #include <memory>
 #include <QMainWindow>
 #include <QSize>
+#include <QStringList>
 #include <QTimer>
 
 class CardPanel;
@@ -14,6 +15,7 @@ class MessageDecoder;
 class QAction;
 class QCheckBox;
 class QFrame;
+class QImage;
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -71,6 +73,22 @@ public:
     void saveCardPicture(const QString &fileName);
     void saveMonitorTraffic(const QString &fileName);
     QString monitorTrafficText() const;
+
+    // ---- Operations the rig's command table uses ----
+    // The control port and its later fronts reach the window only through these, never through
+    // its widgets.
+    enum class OperatorButton { Reset, Pause, Clear };
+    enum class FaultSwitch { FeederEmpty, CardMisfeed, YMotorError, XMotorError };
+    // Clicks the real button, so whatever is connected to it runs as for the operator's click.
+    void clickButton(OperatorButton button);
+    // Checks or unchecks the fault check box, as the operator would.
+    void setFaultSwitch(FaultSwitch fault, bool on);
+    // The text the display shows, one string per display line.
+    QStringList displayLines() const;
+    // The card as drawn (transparent outside its rounded outline), and its size in pixels.
+    QImage cardPicture();
+    QSize cardSize() const;
+    // ---- end of the operations the rig's command table uses ----
 
     // Components, named as the machine's layout names them.
     QWidget *paHeader = nullptr;

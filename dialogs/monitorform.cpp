@@ -108,6 +108,21 @@ void TMonitorForm::btnCloseClick()
 
 void TMonitorForm::btnCLRClick()
 {
+    clearTraffic();
+}
+
+QString TMonitorForm::receivedText() const
+{
+    return RxLog->text();
+}
+
+QString TMonitorForm::sentText() const
+{
+    return TxLog->text();
+}
+
+void TMonitorForm::clearTraffic()
+{
     TxLog->clear();
     RxLog->clear();
 }

@@ -25,6 +25,11 @@ public:
     // "#13#10" for CR LF, "#196" for Ä: every character below 32 or above 127 as its code.
     static QString RenderTraffic(const QString &text);
 
+    // The recorded traffic as the fields show it, and "CLR": both fields emptied.
+    QString receivedText() const;
+    QString sentText() const;
+    void clearTraffic();
+
     QGroupBox *gbRx = nullptr;
     TrafficLogView *RxLog = nullptr;
     QGroupBox *gbTx = nullptr;

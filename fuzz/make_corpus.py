@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets into corpus/<target>/: the protocol's real
-messages (polls, reset requests, format definitions, emboss data) and real settings files.
+messages (polls, reset requests, format definitions, emboss data), real settings files and
+real control port sessions.
 Run it again after changing a seed; the files are committed."""
+import json
 import os
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -106,6 +108,45 @@ INIFILE = {
 }
 
 
+
+def session(*requests):
+    """Control port input: one request line each (bytes as they are, others as JSON)."""
+    return b"".join((r if isinstance(r, bytes) else json.dumps(r, separators=(",", ":")).encode()) + b"\n"
+                    for r in requests)
+
+
+PRESS = {"cmd": "press", "button": "clear"}
+WAIT = {"cmd": "wait_idle", "timeout_ms": 5000}
+CONTROL = {
+    "press_and_wait": session(PRESS, WAIT, {"cmd": "state"}),
+    "every_button": session({"cmd": "press", "button": "reset"}, {"cmd": "press", "button": "pause"},
+                            {"cmd": "state"}, {"cmd": "press", "button": "pause"}, PRESS, WAIT,
+                            {"cmd": "press", "button": "power"}),
+    "presses_nested": session(*([PRESS] * 12), WAIT, {"cmd": "faults"}),
+    "faults": session({"cmd": "set_fault", "fault": "card_misfeed", "on": True},
+                      {"cmd": "set_fault", "fault": "y_motor_error", "on": True},
+                      {"cmd": "set_fault", "fault": "smoke", "on": True},
+                      {"cmd": "set_fault", "fault": "feeder_empty"}, {"cmd": "faults"}, {"cmd": "state"}),
+    "line_faults": session({"cmd": "reply_delay", "ms": 150}, {"cmd": "reply_delay", "ms": -1},
+                           {"cmd": "ignore_polls", "count": 2}, {"cmd": "ignore_polls", "count": "x"},
+                           {"cmd": "disconnect_host"}, {"cmd": "state"}),
+    "save_card": session({"cmd": "glyphs"}, {"cmd": "save_card", "path": "card.png"},
+                         {"cmd": "save_card", "path": "../card.png"}, {"cmd": "save_card"},
+                         {"cmd": "save_card", "path": "no/such/card.png"}),
+    "monitor": session({"cmd": "monitor", "show": True}, PRESS, WAIT, {"cmd": "logs"},
+                       {"cmd": "logs", "clear": True}, {"cmd": "clear_logs"},
+                       {"cmd": "monitor", "show": False}, {"cmd": "monitor"}),
+    "errors": session({"cmd": "errors"}, {"cmd": "errors", "clear": True}, {"cmd": "dismiss_error"}),
+    "serial": session({"cmd": "serial_port", "device": "ttyS0"}, {"cmd": "serial_port", "device": "NONE"},
+                      {"cmd": "serial_port"}, {"cmd": "state"}),
+    "malformed": session(b"hello", b"[1,2]", b"{}", b'{"cmd":"fly"}', b'{"cmd":"state","cmd":"quit"}',
+                         b'{"cmd":"state","\\u0063md":"quit"}', b"\x00\xff\x01{", b"   ", b'{"cmd":5}'),
+    "quit": session({"cmd": "quit"}, {"cmd": "state"}),
+    "wait_timeout": session(PRESS, {"cmd": "wait_idle", "timeout_ms": 0}, {"cmd": "wait_idle", "timeout_ms": -5},
+                            {"cmd": "wait_idle"}),
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
@@ -117,3 +158,4 @@ def write(target, seeds):
 write("fuzz_dispatcher", DISPATCHER)
 write("fuzz_decoder", DECODER)
 write("fuzz_inifile", INIFILE)
+write("fuzz_controlcommands", CONTROL)

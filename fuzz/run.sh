@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 [ $# -ge 1 ] || { echo "usage: fuzz/run.sh SECONDS [TARGET...]" >&2; exit 2; }
 seconds=$1
 shift
-targets=${*:-"fuzz_dispatcher fuzz_decoder fuzz_inifile"}
+targets=${*:-"fuzz_dispatcher fuzz_decoder fuzz_inifile fuzz_controlcommands"}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVORLAK_FUZZ=ON -DVORLAK_BUILD_TESTS=OFF >/dev/null
@@ -28,9 +28,12 @@ status=0
 for target in $targets; do
     work=fuzz/corpus-work/$target
     mkdir -p "$work"
+    # A target with its own dictionary (fuzz/<target>.dict) uses it; the others share one.
+    dict=fuzz/protocol.dict
+    [ -f fuzz/"$target".dict ] && dict=fuzz/"$target".dict
     echo "== $target: $seconds s"
     if ! build-fuzz/fuzz/"$target" "$work" fuzz/corpus/"$target" \
-        -dict=fuzz/protocol.dict -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
+        -dict="$dict" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
         -max_len=8192 -print_final_stats=1 -artifact_prefix=fuzz/findings/"$target"- \
         > "fuzz/findings/$target.log" 2>&1; then
         echo "   FINDING: see fuzz/findings/$target.log"
