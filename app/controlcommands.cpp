@@ -258,9 +258,9 @@ ControlCommands::Result ControlCommands::state(const Call &)
                             {QStringLiteral("powered_on"), s.PoweredOn},
                             {QStringLiteral("in_reset"), s.InReset},
                             {QStringLiteral("closing"), s.Closing}};
-    const StatusRow row = currentStatus(s, m_window.faultSwitches());
+    const StatusRow row = currentStatus(s, machine.faultSwitches());
     QJsonArray panels;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < StatusPanelCount; ++i)
         panels.append(m_window.statusPanelText(i));
     const QSize card = m_window.cardSize();
     const QJsonObject answer{
