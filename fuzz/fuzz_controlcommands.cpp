@@ -153,13 +153,14 @@ struct Fixture {
         window->MonitorForm().hide();
         window->MonitorForm().clearTraffic();
         window->chooseSerialPort(QStringLiteral("NONE"));
+        sound.played.clear();
     }
 
     VorlakApplication &app = Fuzz::application(); // before any widget
     QTemporaryDir root;
     const QString dataFolder = root.filePath(QStringLiteral("data"));
     const QString exportFolder = root.filePath(QStringLiteral("exports"));
-    Fuzz::NullSound sound;
+    RecordingSound sound;
     std::unique_ptr<TfrmVorlak> window;
 };
 
