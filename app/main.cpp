@@ -1,5 +1,6 @@
 #include "appoptions.h"
 #include "controlserver.h"
+#include "eventdispatcherchoice.h"
 #include "frmvorlak.h"
 #include "terminationsignals.h"
 #include "vorlakapplication.h"
@@ -48,7 +49,10 @@ void chooseOffscreenWithoutDisplay(bool headless)
 int main(int argc, char **argv)
 {
     chooseOffscreenWithoutDisplay(hasArgument(argc, argv, "--headless"));
+    const bool dispatcherChosenHere = preferQtEventDispatcher(offscreenPlatformChosen(argc, argv));
     VorlakApplication app(argc, argv);
+    if (dispatcherChosenHere)
+        qunsetenv("QT_NO_GLIB");
     QCoreApplication::setApplicationName(QStringLiteral("vorlak"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORLAK_VERSION_STRING));
     QApplication::setWindowIcon(vorlakWindowIcon()); // for windows without a parent
