@@ -91,6 +91,7 @@ private:
     SocketListener m_listener;
     QString m_listenError;
     QHash<QTcpSocket *, Client> m_clients;
+    int m_waitingClients = 0; // clients whose waitTimer is set
     ErrorReporter *m_errors = nullptr;
     ExportFolder m_exportFolder;
     QString m_token;
