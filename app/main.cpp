@@ -7,6 +7,7 @@
 #include "windowicon.h"
 
 #include <QCommandLineParser>
+#include <QStatusBar>
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +50,8 @@ void chooseOffscreenWithoutDisplay(bool headless)
 int main(int argc, char **argv)
 {
     chooseOffscreenWithoutDisplay(hasArgument(argc, argv, "--headless"));
-    const bool dispatcherChosenHere = preferQtEventDispatcher(offscreenPlatformChosen(argc, argv));
+    const bool offscreen = offscreenPlatformChosen(argc, argv);
+    const bool dispatcherChosenHere = preferQtEventDispatcher(offscreen);
     VorlakApplication app(argc, argv);
     if (dispatcherChosenHere)
         qunsetenv("QT_NO_GLIB");
@@ -134,6 +136,10 @@ int main(int argc, char **argv)
                      qPrintable(terminationSignals.errorString()));
     QObject::connect(&terminationSignals, &TerminationSignals::closeRequested, &window,
                      [&window] { window.close(); });
+    // Off screen nobody sees the status bar, whose panel 1 changes at every poll: its texts
+    // stay exact (the control port reads them), its pictures are not drawn.
+    if (offscreen)
+        window.statusBar()->setUpdatesEnabled(false);
     window.show();
 
     std::unique_ptr<ControlServer> control;
