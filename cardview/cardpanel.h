@@ -6,7 +6,11 @@
 #include <QFont>
 #include <QImage>
 #include <QRegion>
+#include <QTextLayout>
 #include <QWidget>
+
+#include <memory>
+#include <unordered_map>
 
 class QFileDialog;
 class QPainter;
@@ -104,6 +108,17 @@ private:
     void clearLayer();
     void drawText(const QString &text, int x, int y, int angle);
 
+    // A text shaped in the current font, and the area it covers when drawn at the origin.
+    // Shaping even one character costs more than drawing it, and a job strikes the same few
+    // characters again and again, each twice: they are shaped once per font.
+    struct ShapedText {
+        QTextLayout layout;
+        QRectF area;
+    };
+    const ShapedText &shaped(const QString &text);
+    void setFont(const CellFont &font);
+    static constexpr std::size_t kMaxShapedTexts = 1024;
+
     QImage m_image;
     QImage m_layer;
     bool m_erasePending = false;
@@ -112,5 +127,6 @@ private:
     bool m_fontBold = false;
     bool m_fontSet = false; // false: still the framework's font
     CellFont m_font;
+    std::unordered_map<QString, std::unique_ptr<ShapedText>> m_shaped; // in m_font
     QColor m_colour = Qt::black;
 };

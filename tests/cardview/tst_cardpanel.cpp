@@ -80,6 +80,8 @@ private slots:
     void rotatedText_data();
     void rotatedText();
     void noteInTheFrameworkFont();
+    void glyphsAreWhatDrawTextGives_data();
+    void glyphsAreWhatDrawTextGives();
 };
 
 void TestCardPanel::designSizeWithRoundedCorners()
@@ -414,6 +416,50 @@ void TestCardPanel::noteInTheFrameworkFont()
     QVERIFY(ink.width() > metrics.horizontalAdvance(QStringLiteral("Keine")));
     // In the framework's colour, black, until a job sets the glyph colour.
     QCOMPARE(card.textColour(), QColor(Qt::black));
+}
+
+void TestCardPanel::glyphsAreWhatDrawTextGives_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("angle");
+    QTest::newRow("letter") << "W" << 28 << 0;
+    QTest::newRow("small digit") << "7" << 11 << 0;
+    QTest::newRow("large sign") << "&" << 61 << 0;
+    QTest::newRow("turned") << "R" << 28 << 180;
+    QTest::newRow("several characters") << "Ag 1" << 20 << 0;
+}
+
+// Glyphs are shaped once per font and drawn from that again: every strike, the first and the
+// later ones, in every font the card had, gives the pixels QPainter::drawText gives.
+void TestCardPanel::glyphsAreWhatDrawTextGives()
+{
+    QFETCH(QString, text);
+    QFETCH(int, height);
+    QFETCH(int, angle);
+    Stage stage;
+    CardPanel &card = *stage.card;
+    QImage expected = card.glyphLayer();
+    const auto strike = [&](int x, int y) {
+        card.DrawRotatedText(text, x, angle, y);
+        QPainter painter(&expected);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setFont(card.textFont().font);
+        painter.setPen(card.textColour());
+        painter.translate(x, y);
+        painter.rotate(-angle);
+        painter.drawText(QPointF(0, card.textFont().ascent), text);
+    };
+    card.setTextFont(QStringLiteral("Courier New"), true, kGrey, height);
+    strike(100, 100);
+    strike(101, 101); // as a job strikes: the same glyph again, one pixel down and right
+    card.setTextHeight(height + 9);
+    strike(200, 150);
+    card.setTextHeight(height);
+    strike(300, 200);
+    card.setTextFont(QStringLiteral("Courier New"), false, Qt::white, height);
+    strike(100, 250);
+    QCOMPARE(card.glyphLayer(), expected);
 }
 
 QTEST_MAIN(TestCardPanel)
