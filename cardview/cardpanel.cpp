@@ -233,8 +233,14 @@ void CardPanel::PaintBoxPaint(QPainter &painter)
 {
     if (m_image.isNull())
         return;
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(PaintBox->rect(), m_image);
+    if (m_stretched.size() != PaintBox->size()) {
+        m_stretched = QImage(PaintBox->size(), QImage::Format_ARGB32_Premultiplied);
+        m_stretched.fill(Qt::transparent);
+        QPainter stretch(&m_stretched);
+        stretch.setRenderHint(QPainter::SmoothPixmapTransform);
+        stretch.drawImage(m_stretched.rect(), m_image);
+    }
+    painter.drawImage(QPoint(0, 0), m_stretched);
 }
 
 void CardPanel::acBackGroundExecute()
@@ -262,9 +268,10 @@ void CardPanel::loadBackground(const QString &fileName)
     if (picture.isNull())
         throw VorlakError(QStringLiteral("%1 (%2)").arg(reader.errorString(),
                                                         QDir::toNativeSeparators(fileName)));
-    // Kept in a format that stretches fast: the card repaints it at every strike.
+    // Kept in a format that stretches fast.
     m_image = picture.convertToFormat(
         picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    m_stretched = QImage();
 }
 
 int CardPanel::ppi() const

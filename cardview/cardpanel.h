@@ -120,6 +120,9 @@ private:
     static constexpr std::size_t kMaxShapedTexts = 1024;
 
     QImage m_image;
+    // m_image stretched over the paint box, drawn again only for a new picture or size:
+    // stretching it at every paint cost more than the rest of a strike.
+    QImage m_stretched;
     QImage m_layer;
     bool m_erasePending = false;
     double m_screenScale;

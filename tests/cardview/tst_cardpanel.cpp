@@ -5,6 +5,7 @@
 #include "cardunits.h"
 #include "pixels.h"
 #include "vorlakerror.h"
+#include "widgetpictures.h"
 
 #include <QFileDialog>
 #include <QFontInfo>
@@ -82,6 +83,8 @@ private slots:
     void noteInTheFrameworkFont();
     void glyphsAreWhatDrawTextGives_data();
     void glyphsAreWhatDrawTextGives();
+    void strikesPaintedOneByOneShowWhatAFullPaintShows_data();
+    void strikesPaintedOneByOneShowWhatAFullPaintShows();
 };
 
 void TestCardPanel::designSizeWithRoundedCorners()
@@ -460,6 +463,52 @@ void TestCardPanel::glyphsAreWhatDrawTextGives()
     card.setTextFont(QStringLiteral("Courier New"), false, Qt::white, height);
     strike(100, 250);
     QCOMPARE(card.glyphLayer(), expected);
+}
+
+void TestCardPanel::strikesPaintedOneByOneShowWhatAFullPaintShows_data()
+{
+    QTest::addColumn<bool>("ownPicture");
+    QTest::addColumn<QSize>("cardSize"); // 0.1 mm; empty: the design size
+    QTest::newRow("built-in background") << false << QSize();
+    QTest::newRow("built-in background, card size from a format") << false << QSize(856, 540);
+    QTest::newRow("loaded picture with transparency") << true << QSize(700, 450);
+}
+
+// Each strike repaints only the area of its glyph, over the stretched background: what the
+// window holds after many of them is what painting the card afresh gives.
+void TestCardPanel::strikesPaintedOneByOneShowWhatAFullPaintShows()
+{
+    QFETCH(bool, ownPicture);
+    QFETCH(QSize, cardSize);
+    QTemporaryDir dir;
+    Stage stage;
+    CardPanel &card = *stage.card;
+    if (ownPicture) {
+        QImage picture(37, 23, QImage::Format_ARGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgba(x * 7, y * 11, (x * y) % 256, (x + y) * 4));
+        card.loadBackground(writePicture(dir, QStringLiteral("a.png"), picture));
+    }
+    if (!cardSize.isEmpty())
+        card.SetCardSize(cardSize.width(), cardSize.height());
+    card.invalidateCard();
+    QTest::qWait(20);
+    card.setTextFont(QStringLiteral("Courier New"), true, kGrey, 24);
+    for (int i = 0; i < 30; ++i) {
+        const QString glyph(QChar(u'A' + i % 26));
+        const int x = 7 + (i * 37) % (card.width() - 30);
+        const int y = 5 + (i * 23) % (card.height() - 30);
+        card.setTextColour(Qt::white);
+        card.TextOut(x, y, glyph);
+        card.setTextColour(kGrey);
+        card.TextOut(x + 1, y + 1, glyph);
+        QCoreApplication::processEvents();
+    }
+    QTest::qWait(20);
+    const QImage shown = onScreen(card);
+    card.PaintBox->repaint();
+    compareImages(shown, onScreen(card));
 }
 
 QTEST_MAIN(TestCardPanel)
