@@ -233,6 +233,14 @@ void CardPanel::PaintBoxPaint(QPainter &painter)
 {
     if (m_image.isNull())
         return;
+    if (PaintBox->width() > kMaxLayerWidth || PaintBox->height() > kMaxLayerHeight) {
+        // A card larger than any screen (a host can ask for one): a stretched copy of that size
+        // would take too much memory, so it is stretched at each paint.
+        m_stretched = QImage();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(PaintBox->rect(), m_image);
+        return;
+    }
     if (m_stretched.size() != PaintBox->size()) {
         m_stretched = QImage(PaintBox->size(), QImage::Format_ARGB32_Premultiplied);
         m_stretched.fill(Qt::transparent);

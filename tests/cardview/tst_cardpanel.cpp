@@ -74,6 +74,7 @@ private slots:
     void outlineClipsGlyphsAndBackground();
     void builtInBackground();
     void backgroundIsStretched();
+    void backgroundIsStretchedOverAHugeCard();
     void unreadablePictureKeepsOldOne();
     void pictureDialog();
     void explicitRepaintsEraseGlyphsExposesDoNot();
@@ -218,6 +219,20 @@ void TestCardPanel::backgroundIsStretched()
     QCOMPARE(QColor(seen.pixel(363, 76)), QColor(Qt::green));
     QCOMPARE(QColor(seen.pixel(121, 229)), QColor(Qt::blue));
     QCOMPARE(QColor(seen.pixel(363, 229)), QColor(Qt::yellow));
+}
+
+// A card larger than any screen is stretched at each paint instead of being kept stretched.
+void TestCardPanel::backgroundIsStretchedOverAHugeCard()
+{
+    QTemporaryDir dir;
+    Stage stage;
+    stage.card->loadBackground(writePicture(dir, QStringLiteral("q.png"), quadrants()));
+    stage.card->SetCardSize(9999, 9999);
+    QVERIFY(stage.card->width() > CardPanel::kMaxLayerWidth);
+    const QImage seen = stage.frame.grab(QRect(stage.card->pos(), QSize(300, 300))).toImage();
+    QCOMPARE(QColor(seen.pixel(150, 150)), QColor(Qt::red));
+    stage.card->SetCardSize(856, 540);
+    QCOMPARE(QColor(stage.seen().pixel(363, 229)), QColor(Qt::yellow));
 }
 
 void TestCardPanel::unreadablePictureKeepsOldOne()
