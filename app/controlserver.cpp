@@ -437,6 +437,10 @@ QJsonObject ControlServer::handle(const QJsonObject &request, QTcpSocket *client
 {
     const QString command = request.value(QStringLiteral("cmd")).toString();
     Machine &machine = m_window.machine();
+    // A host that had connected before this request is one of the machine's connections now,
+    // even if the event loop serves this request before the machine port's listening socket
+    // (Qt's own event dispatcher serves sockets ready together in no fixed order).
+    m_window.ServerSocket().acceptWaiting();
 
     if (command == QLatin1String("press")) {
         const QString button = request.value(QStringLiteral("button")).toString();
