@@ -149,6 +149,10 @@ ControlCommands::Result ControlCommands::runLine(const QByteArray &line, const Q
 ControlCommands::Result ControlCommands::run(const QJsonObject &request, const QObject *context,
                                              Reply later)
 {
+    // A host that had connected before this request is one of the machine's connections now,
+    // even if the event loop serves this request before the host port's listening socket (Qt's
+    // own event dispatcher serves sockets that are ready together in no fixed order).
+    m_window.ServerSocket().acceptWaiting();
     const QString command = request.value(QStringLiteral("cmd")).toString();
     const auto entry = std::find_if(std::begin(kTable), std::end(kTable), [&](const Entry &e) {
         return command == QLatin1String(e.name);

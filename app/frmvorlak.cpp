@@ -453,6 +453,8 @@ void TfrmVorlak::buildStatusBar()
         panel->setAlignment((i == SparePanel ? Qt::AlignLeft : Qt::AlignHCenter) |
                             Qt::AlignVCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        // The job tag is the host's text: shown as it came, never read as rich text.
+        panel->setTextFormat(Qt::PlainText);
         statusPanels[i] = panel;
     }
 }

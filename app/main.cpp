@@ -1,11 +1,13 @@
 #include "appoptions.h"
 #include "controlserver.h"
+#include "eventdispatcherchoice.h"
 #include "frmvorlak.h"
 #include "terminationsignals.h"
 #include "vorlakapplication.h"
 #include "windowicon.h"
 
 #include <QCommandLineParser>
+#include <QStatusBar>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +50,11 @@ void chooseOffscreenWithoutDisplay(bool headless)
 int main(int argc, char **argv)
 {
     chooseOffscreenWithoutDisplay(hasArgument(argc, argv, "--headless"));
+    const bool offscreen = offscreenPlatformChosen(argc, argv);
+    const bool dispatcherChosenHere = preferQtEventDispatcher(offscreen);
     VorlakApplication app(argc, argv);
+    if (dispatcherChosenHere)
+        qunsetenv("QT_NO_GLIB");
     QCoreApplication::setApplicationName(QStringLiteral("vorlak"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VORLAK_VERSION_STRING));
     QApplication::setWindowIcon(vorlakWindowIcon()); // for windows without a parent
@@ -130,6 +136,10 @@ int main(int argc, char **argv)
                      qPrintable(terminationSignals.errorString()));
     QObject::connect(&terminationSignals, &TerminationSignals::closeRequested, &window,
                      [&window] { window.close(); });
+    // Off screen nobody sees the status bar, whose panel 1 changes at every poll: its texts
+    // stay exact (the control port reads them), its pictures are not drawn.
+    if (offscreen)
+        window.statusBar()->setUpdatesEnabled(false);
     window.show();
 
     std::unique_ptr<ControlServer> control;

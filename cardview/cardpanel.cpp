@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QPainter>
 #include <QPaintEvent>
@@ -161,10 +162,12 @@ CardPanel::CardPanel(QWidget *parent)
     renewLayer();
     // Rounded at its design size from the start.
     RoundCardOutline(this);
-    m_font.font = font();
-    const QFontMetrics metrics(m_font.font);
-    m_font.cellHeight = metrics.height();
-    m_font.ascent = metrics.ascent();
+    CellFont framework;
+    framework.font = font();
+    const QFontMetrics metrics(framework.font);
+    framework.cellHeight = metrics.height();
+    framework.ascent = metrics.ascent();
+    setFont(framework);
 }
 
 CardPanel::~CardPanel() = default;
@@ -189,6 +192,7 @@ void CardPanel::renewLayer()
     m_layer.setDotsPerMeterX(dotsPerMeter);
     m_layer.setDotsPerMeterY(dotsPerMeter);
     m_layer.fill(Qt::transparent);
+    m_shaped.clear(); // shaped for the old layer's resolution
 }
 
 void CardPanel::clearLayer()
@@ -229,8 +233,22 @@ void CardPanel::PaintBoxPaint(QPainter &painter)
 {
     if (m_image.isNull())
         return;
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(PaintBox->rect(), m_image);
+    if (PaintBox->width() > kMaxLayerWidth || PaintBox->height() > kMaxLayerHeight) {
+        // A card larger than any screen (a host can ask for one): a stretched copy of that size
+        // would take too much memory, so it is stretched at each paint.
+        m_stretched = QImage();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(PaintBox->rect(), m_image);
+        return;
+    }
+    if (m_stretched.size() != PaintBox->size()) {
+        m_stretched = QImage(PaintBox->size(), QImage::Format_ARGB32_Premultiplied);
+        m_stretched.fill(Qt::transparent);
+        QPainter stretch(&m_stretched);
+        stretch.setRenderHint(QPainter::SmoothPixmapTransform);
+        stretch.drawImage(m_stretched.rect(), m_image);
+    }
+    painter.drawImage(QPoint(0, 0), m_stretched);
 }
 
 void CardPanel::acBackGroundExecute()
@@ -258,9 +276,10 @@ void CardPanel::loadBackground(const QString &fileName)
     if (picture.isNull())
         throw VorlakError(QStringLiteral("%1 (%2)").arg(reader.errorString(),
                                                         QDir::toNativeSeparators(fileName)));
-    // Kept in a format that stretches fast: the card repaints it at every strike.
+    // Kept in a format that stretches fast.
     m_image = picture.convertToFormat(
         picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    m_stretched = QImage();
 }
 
 int CardPanel::ppi() const
@@ -286,7 +305,7 @@ void CardPanel::setTextFont(const QString &name, bool bold, const QColor &colour
     m_fontSet = true;
     m_fontName = name;
     m_fontBold = bold;
-    m_font = FixedPitchCellFont(name, bold, cellHeight, *this);
+    setFont(FixedPitchCellFont(name, bold, cellHeight, *this));
 }
 
 void CardPanel::setTextHeight(int cellHeight)
@@ -299,7 +318,7 @@ void CardPanel::setTextHeight(int cellHeight)
     } else if (cellHeight == m_font.cellHeight) {
         return;
     }
-    m_font = FixedPitchCellFont(m_fontName, m_fontBold, cellHeight, *this);
+    setFont(FixedPitchCellFont(m_fontName, m_fontBold, cellHeight, *this));
 }
 
 void CardPanel::setTextColour(const QColor &colour)
@@ -322,19 +341,50 @@ void CardPanel::DrawRotatedText(const QString &text, int x, int angle, int y)
     drawText(text, x, y, angle);
 }
 
+void CardPanel::setFont(const CellFont &font)
+{
+    m_font = font;
+    m_shaped.clear();
+}
+
+const CardPanel::ShapedText &CardPanel::shaped(const QString &text)
+{
+    auto found = m_shaped.find(text);
+    if (found != m_shaped.end())
+        return *found->second;
+    if (m_shaped.size() >= kMaxShapedTexts)
+        m_shaped.clear();
+    auto entry = std::make_unique<ShapedText>();
+    // What QPainter::drawText does at each call: the font resolved for the layer, the
+    // painter's direction, one line of unbounded width.
+    entry->layout.setText(text);
+    entry->layout.setFont(QFont(m_font.font, &m_layer));
+    QTextOption option;
+    option.setTextDirection(QGuiApplication::layoutDirection());
+    entry->layout.setTextOption(option);
+    entry->layout.setCacheEnabled(true);
+    entry->layout.beginLayout();
+    entry->layout.createLine().setPosition(QPointF(0, 0));
+    entry->layout.endLayout();
+    entry->area = textArea(m_font, text, *this);
+    return *m_shaped.emplace(text, std::move(entry)).first->second;
+}
+
 void CardPanel::drawText(const QString &text, int x, int y, int angle)
 {
     if (m_layer.isNull() || text.isEmpty())
         return;
+    const ShapedText &glyphs = shaped(text);
     QPainter painter(&m_layer);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setFont(m_font.font);
     painter.setPen(m_colour);
     painter.translate(x, y);
     // Counter-clockwise on the screen is a negative angle for the painter.
     painter.rotate(-angle);
-    painter.drawText(QPointF(0, m_font.ascent), text);
-    const QRect dirty = painter.transform().mapRect(textArea(m_font, text, *this)).toAlignedRect();
+    // The baseline m_font.ascent below the cell's top; the layout's line has its top at the
+    // point given.
+    glyphs.layout.draw(&painter, QPointF(0, m_font.ascent - glyphs.layout.lineAt(0).ascent()));
+    const QRect dirty = painter.transform().mapRect(glyphs.area).toAlignedRect();
     painter.end();
     PaintBox->update(dirty);
 }

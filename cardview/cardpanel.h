@@ -6,7 +6,11 @@
 #include <QFont>
 #include <QImage>
 #include <QRegion>
+#include <QTextLayout>
 #include <QWidget>
+
+#include <memory>
+#include <unordered_map>
 
 class QFileDialog;
 class QPainter;
@@ -104,7 +108,21 @@ private:
     void clearLayer();
     void drawText(const QString &text, int x, int y, int angle);
 
+    // A text shaped in the current font, and the area it covers when drawn at the origin.
+    // Shaping even one character costs more than drawing it, and a job strikes the same few
+    // characters again and again, each twice: they are shaped once per font.
+    struct ShapedText {
+        QTextLayout layout;
+        QRectF area;
+    };
+    const ShapedText &shaped(const QString &text);
+    void setFont(const CellFont &font);
+    static constexpr std::size_t kMaxShapedTexts = 1024;
+
     QImage m_image;
+    // m_image stretched over the paint box, drawn again only for a new picture or size:
+    // stretching it at every paint cost more than the rest of a strike.
+    QImage m_stretched;
     QImage m_layer;
     bool m_erasePending = false;
     double m_screenScale;
@@ -112,5 +130,6 @@ private:
     bool m_fontBold = false;
     bool m_fontSet = false; // false: still the framework's font
     CellFont m_font;
+    std::unordered_map<QString, std::unique_ptr<ShapedText>> m_shaped; // in m_font
     QColor m_colour = Qt::black;
 };

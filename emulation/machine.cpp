@@ -109,6 +109,7 @@ void Machine::DispatchReceived()
     if (m_state.Closing)
         return;
     LongAction action(*this);
+    static const QString resetRequest = Protocol::resetRequest();
     try {
         ::ReceiveBuffer &buffer = m_receiveBuffer;
         if (buffer.isEmpty()) {
@@ -123,7 +124,7 @@ void Machine::DispatchReceived()
             interpretNested(message);
             setActivity(false);
             buffer.clear();
-        } else if (buffer.text() == Protocol::resetRequest()) {
+        } else if (buffer.text() == resetRequest) {
             btnResetClick();
             buffer.clear();
             // The host's reset request clears Paused even while the machine is powered on.

@@ -106,6 +106,8 @@ quint16 SocketListener::port() const
 
 void SocketListener::acceptWaiting()
 {
+    if (!m_notifier || !m_notifier->isEnabled())
+        return;
     // Every waiting connection, one after the other, until none is left.
     while (m_descriptor >= 0) {
         const int descriptor =

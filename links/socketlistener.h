@@ -29,6 +29,10 @@ public:
     int error() const { return m_error; }
     const char *failedCall() const { return m_failedCall; }
 
+    // Accepts every connection waiting now, as the listening socket's notifier does; nothing
+    // while accepting pauses after a failure.
+    void acceptWaiting();
+
     static constexpr int kRetryMs = 100;
 
 signals:
@@ -40,7 +44,6 @@ signals:
     void acceptFailed(int error);
 
 private:
-    void acceptWaiting();
     bool fail(const char *call);
 
     int m_descriptor = -1;

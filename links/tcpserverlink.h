@@ -36,6 +36,9 @@ public:
     quint16 listeningPort() const { return m_listener.port(); }
 
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
+    // Takes the connections the system has completed but not yet handed over (which happens
+    // when the event loop serves the listening socket).
+    void acceptWaiting() { m_listener.acceptWaiting(); }
     QTcpSocket *connection(int index) const { return m_connections.at(index); }
 
     void sendReply(const QString &text) override;

@@ -48,6 +48,7 @@ private slots:
     void lineFaults();
     void fastJobGlyphsAndCardPicture();
     void monitorLogs();
+    void aHostConnectedBeforeARequestIsCounted();
 };
 
 namespace
@@ -271,6 +272,22 @@ void TestControlServer::monitorLogs()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()), QStringLiteral("Rx:\n#431#5\n\nTx:\n#6P \n"));
+}
+
+// The system completes a host's connection before the host can tell the rig so; a control
+// request sent after that counts the host, whichever socket the event loop serves first.
+void TestControlServer::aHostConnectedBeforeARequestIsCounted()
+{
+    Rig rig;
+    QVERIFY(rig.ok);
+    ControlClient control(rig.control.port());
+    QVERIFY(control.connected);
+    for (int i = 0; i < 5; ++i) {
+        HostClient host(rig.sim.port()); // connected; the simulator has not served it yet
+        QVERIFY(host.connected);
+        QCOMPARE(control.request(cmd("state")).value("host_connections"), QJsonValue(1));
+        QCOMPARE(control.request(cmd("disconnect_host")).value("closed"), QJsonValue(1));
+    }
 }
 
 VORLAK_TEST_MAIN(TestControlServer)

@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <atomic>
 #include <fcntl.h>
@@ -96,6 +97,8 @@ private slots:
     void duplicatedKeysAreRefused_data();
     void duplicatedKeysAreRefused();
     void requestsQueuedBehindAWaitAreBounded();
+    void aWaitThatEndedEarlyLeavesOthersWaiting_data();
+    void aWaitThatEndedEarlyLeavesOthersWaiting();
     void repliesNobodyReadsAreBounded();
     void plantedSettingsLinkIsNotFollowed();
 };
@@ -289,6 +292,53 @@ void TestRigControl::requestsQueuedBehindAWaitAreBounded()
     // Other connections are served.
     ControlClient other(rig.control.port());
     QCOMPARE(other.request(cmd("faults")).value("ok"), QJsonValue(true));
+}
+
+void TestRigControl::aWaitThatEndedEarlyLeavesOthersWaiting_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("its client left") << "left";
+    QTest::newRow("its client passed a bound") << "dropped";
+    QTest::newRow("it timed out") << "timeout";
+}
+
+// A wait_idle that ends before the machine is idle must not keep a later one from its answer
+// when the machine gets there.
+void TestRigControl::aWaitThatEndedEarlyLeavesOthersWaiting()
+{
+    QFETCH(QString, end);
+    Rig rig(2); // the clear sequence takes 1 s
+    ControlClient first(rig.control.port());
+    ControlClient second(rig.control.port());
+    // The sequence runs inside whatever waits here: what happens during it is timed.
+    const int timeout = end == "timeout" ? 50 : 10000;
+    QByteArray lines = R"({"cmd":"press","button":"clear"})"
+                       "\n"
+                       R"({"cmd":"wait_idle","timeout_ms":)" +
+                       QByteArray::number(timeout) + "}\n";
+    if (end == "dropped")
+        lines += QByteArray("{}\n").repeated(5000);
+    first.socket.write(lines);
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(300, &second.socket, [&] {
+        if (end == "left")
+            first.socket.abort();
+        second.socket.write(R"({"cmd":"wait_idle","timeout_ms":10000})"
+                            "\n");
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(second.socket.canReadLine(), 5000);
+    const QJsonObject reply = QJsonDocument::fromJson(second.socket.readLine()).object();
+    QCOMPARE(reply.value("idle"), QJsonValue(true));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    if (end == "dropped")
+        QCOMPARE(first.socket.state(), QAbstractSocket::UnconnectedState);
+    if (end == "timeout") {
+        QVERIFY(first.socket.canReadLine()); // the press
+        first.socket.readLine();
+        QCOMPARE(QJsonDocument::fromJson(first.socket.readLine()).object().value("error"),
+                 QJsonValue("timeout: the machine is still busy"));
+    }
 }
 
 void TestRigControl::repliesNobodyReadsAreBounded()

@@ -5,6 +5,7 @@
 #include "cardunits.h"
 #include "pixels.h"
 #include "vorlakerror.h"
+#include "widgetpictures.h"
 
 #include <QFileDialog>
 #include <QFontInfo>
@@ -73,6 +74,7 @@ private slots:
     void outlineClipsGlyphsAndBackground();
     void builtInBackground();
     void backgroundIsStretched();
+    void backgroundIsStretchedOverAHugeCard();
     void unreadablePictureKeepsOldOne();
     void pictureDialog();
     void explicitRepaintsEraseGlyphsExposesDoNot();
@@ -80,6 +82,10 @@ private slots:
     void rotatedText_data();
     void rotatedText();
     void noteInTheFrameworkFont();
+    void glyphsAreWhatDrawTextGives_data();
+    void glyphsAreWhatDrawTextGives();
+    void strikesPaintedOneByOneShowWhatAFullPaintShows_data();
+    void strikesPaintedOneByOneShowWhatAFullPaintShows();
 };
 
 void TestCardPanel::designSizeWithRoundedCorners()
@@ -213,6 +219,20 @@ void TestCardPanel::backgroundIsStretched()
     QCOMPARE(QColor(seen.pixel(363, 76)), QColor(Qt::green));
     QCOMPARE(QColor(seen.pixel(121, 229)), QColor(Qt::blue));
     QCOMPARE(QColor(seen.pixel(363, 229)), QColor(Qt::yellow));
+}
+
+// A card larger than any screen is stretched at each paint instead of being kept stretched.
+void TestCardPanel::backgroundIsStretchedOverAHugeCard()
+{
+    QTemporaryDir dir;
+    Stage stage;
+    stage.card->loadBackground(writePicture(dir, QStringLiteral("q.png"), quadrants()));
+    stage.card->SetCardSize(9999, 9999);
+    QVERIFY(stage.card->width() > CardPanel::kMaxLayerWidth);
+    const QImage seen = stage.frame.grab(QRect(stage.card->pos(), QSize(300, 300))).toImage();
+    QCOMPARE(QColor(seen.pixel(150, 150)), QColor(Qt::red));
+    stage.card->SetCardSize(856, 540);
+    QCOMPARE(QColor(stage.seen().pixel(363, 229)), QColor(Qt::yellow));
 }
 
 void TestCardPanel::unreadablePictureKeepsOldOne()
@@ -414,6 +434,96 @@ void TestCardPanel::noteInTheFrameworkFont()
     QVERIFY(ink.width() > metrics.horizontalAdvance(QStringLiteral("Keine")));
     // In the framework's colour, black, until a job sets the glyph colour.
     QCOMPARE(card.textColour(), QColor(Qt::black));
+}
+
+void TestCardPanel::glyphsAreWhatDrawTextGives_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("angle");
+    QTest::newRow("letter") << "W" << 28 << 0;
+    QTest::newRow("small digit") << "7" << 11 << 0;
+    QTest::newRow("large sign") << "&" << 61 << 0;
+    QTest::newRow("turned") << "R" << 28 << 180;
+    QTest::newRow("several characters") << "Ag 1" << 20 << 0;
+}
+
+// Glyphs are shaped once per font and drawn from that again: every strike, the first and the
+// later ones, in every font the card had, gives the pixels QPainter::drawText gives.
+void TestCardPanel::glyphsAreWhatDrawTextGives()
+{
+    QFETCH(QString, text);
+    QFETCH(int, height);
+    QFETCH(int, angle);
+    Stage stage;
+    CardPanel &card = *stage.card;
+    QImage expected = card.glyphLayer();
+    const auto strike = [&](int x, int y) {
+        card.DrawRotatedText(text, x, angle, y);
+        QPainter painter(&expected);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setFont(card.textFont().font);
+        painter.setPen(card.textColour());
+        painter.translate(x, y);
+        painter.rotate(-angle);
+        painter.drawText(QPointF(0, card.textFont().ascent), text);
+    };
+    card.setTextFont(QStringLiteral("Courier New"), true, kGrey, height);
+    strike(100, 100);
+    strike(101, 101); // as a job strikes: the same glyph again, one pixel down and right
+    card.setTextHeight(height + 9);
+    strike(200, 150);
+    card.setTextHeight(height);
+    strike(300, 200);
+    card.setTextFont(QStringLiteral("Courier New"), false, Qt::white, height);
+    strike(100, 250);
+    QCOMPARE(card.glyphLayer(), expected);
+}
+
+void TestCardPanel::strikesPaintedOneByOneShowWhatAFullPaintShows_data()
+{
+    QTest::addColumn<bool>("ownPicture");
+    QTest::addColumn<QSize>("cardSize"); // 0.1 mm; empty: the design size
+    QTest::newRow("built-in background") << false << QSize();
+    QTest::newRow("built-in background, card size from a format") << false << QSize(856, 540);
+    QTest::newRow("loaded picture with transparency") << true << QSize(700, 450);
+}
+
+// Each strike repaints only the area of its glyph, over the stretched background: what the
+// window holds after many of them is what painting the card afresh gives.
+void TestCardPanel::strikesPaintedOneByOneShowWhatAFullPaintShows()
+{
+    QFETCH(bool, ownPicture);
+    QFETCH(QSize, cardSize);
+    QTemporaryDir dir;
+    Stage stage;
+    CardPanel &card = *stage.card;
+    if (ownPicture) {
+        QImage picture(37, 23, QImage::Format_ARGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgba(x * 7, y * 11, (x * y) % 256, (x + y) * 4));
+        card.loadBackground(writePicture(dir, QStringLiteral("a.png"), picture));
+    }
+    if (!cardSize.isEmpty())
+        card.SetCardSize(cardSize.width(), cardSize.height());
+    card.invalidateCard();
+    QTest::qWait(20);
+    card.setTextFont(QStringLiteral("Courier New"), true, kGrey, 24);
+    for (int i = 0; i < 30; ++i) {
+        const QString glyph(QChar(u'A' + i % 26));
+        const int x = 7 + (i * 37) % (card.width() - 30);
+        const int y = 5 + (i * 23) % (card.height() - 30);
+        card.setTextColour(Qt::white);
+        card.TextOut(x, y, glyph);
+        card.setTextColour(kGrey);
+        card.TextOut(x + 1, y + 1, glyph);
+        QCoreApplication::processEvents();
+    }
+    QTest::qWait(20);
+    const QImage shown = onScreen(card);
+    card.PaintBox->repaint();
+    compareImages(shown, onScreen(card));
 }
 
 QTEST_MAIN(TestCardPanel)
