@@ -33,6 +33,7 @@ private slots:
     void dropDownTakesTheBarsFont();
     void statusBarPanels();
     void statusPanelPicturesFollowBursts();
+    void jobTagIsShownAsItCame();
     void minimumSizeAndResize();
     void hugeCardEndsInsideWorkspaceBorder_data();
     void hugeCardEndsInsideWorkspaceBorder();
@@ -258,6 +259,23 @@ void TestMainWindow::statusBarPanels()
 
 // A host that polls without pause toggles panel 1 at every poll: the text is exact at once,
 // the picture follows at most every 20 ms, and always shows the last text in the end.
+// The tag is the host's text: markup in it is shown, not obeyed (an <img> would load a file).
+void TestMainWindow::jobTagIsShownAsItCame()
+{
+    Simulator sim;
+    sim.start();
+    HostClient host(sim.port());
+    const QByteArray tag = "<u>AB"; // the tag is five characters
+    host.send(HostMessages::formatDefinition({HostMessages::record("085", "120", '0', "14")}));
+    QCOMPARE(host.read(2), ackReply('2'));
+    host.send(HostMessages::embossData("", tag));
+    QCOMPARE(host.read(2), ackReply('2'));
+    QTRY_VERIFY(!sim.machine().longActionRunning());
+    QLabel *panel = sim.window->statusPanels[JobTagPanel];
+    QCOMPARE(panel->text(), QString::fromLatin1(tag));
+    QCOMPARE(panel->textFormat(), Qt::PlainText);
+}
+
 void TestMainWindow::statusPanelPicturesFollowBursts()
 {
     Simulator sim;
