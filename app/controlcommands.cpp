@@ -86,7 +86,7 @@ bool sameToken(const QString &given, const QString &wanted)
 
 } // namespace
 
-// The rig's commands, in the order the developers' guide lists them.
+// The rig's commands, in the order the README's table lists them.
 const ControlCommands::Entry ControlCommands::kTable[] = {
     {"press", &ControlCommands::press},
     {"set_fault", &ControlCommands::setFault},
