@@ -1,6 +1,7 @@
 #include "appoptions.h"
 #include "controlserver.h"
 #include "frmvorlak.h"
+#include "scenariofile.h"
 #include "terminationsignals.h"
 #include "vorlakapplication.h"
 #include "windowicon.h"
@@ -100,6 +101,12 @@ int main(int argc, char **argv)
     parser.addOption(serialDevice);
     parser.addOption(exportDir);
     parser.addOption(controlToken);
+    const QCommandLineOption scenario(
+        QStringLiteral("scenario"),
+        QStringLiteral("Arms the triggers in FILE at start: a JSON array of control requests "
+                       "{\"cmd\":\"on\",...}. Works with or without the control port."),
+        QStringLiteral("FILE"));
+    parser.addOption(scenario);
     parser.process(app);
 
     AppOptions options;
@@ -153,6 +160,23 @@ int main(int argc, char **argv)
         }
         std::fprintf(stderr, "vorlak: control port listening on 127.0.0.1:%u\n", control->port());
         QObject::connect(control.get(), &ControlServer::quitRequested, &window, &QWidget::close);
+    }
+
+    // The scenario's triggers run in the control port's table, or in one of their own.
+    std::unique_ptr<ControlCommands> scenarioCommands;
+    if (parser.isSet(scenario)) {
+        ControlCommands *commands = control ? &control->commands() : nullptr;
+        if (!commands) {
+            scenarioCommands = std::make_unique<ControlCommands>(window, &app.errorReporter());
+            QObject::connect(scenarioCommands.get(), &ControlCommands::quitRequested, &window,
+                             &QWidget::close);
+            commands = scenarioCommands.get();
+        }
+        QString problem;
+        if (!ScenarioFile::arm(parser.value(scenario), *commands, &problem)) {
+            std::fprintf(stderr, "vorlak: --scenario: %s\n", qPrintable(problem));
+            return 2;
+        }
     }
     return app.exec();
 }
