@@ -8,6 +8,7 @@
 #include "seriallink.h"
 #include "statustable.h"
 #include "tcpserverlink.h"
+#include "triggers.h"
 
 #include <QFile>
 #include <QImageWriter>
@@ -104,6 +105,9 @@ const ControlCommands::Entry ControlCommands::kTable[] = {
     {"reply_delay", &ControlCommands::replyDelay},
     {"ignore_polls", &ControlCommands::ignorePolls},
     {"disconnect_host", &ControlCommands::disconnectHost},
+    {"on", &ControlCommands::on},
+    {"triggers", &ControlCommands::triggers},
+    {"clear_triggers", &ControlCommands::clearTriggers},
     {"quit", &ControlCommands::quit},
 };
 
@@ -115,6 +119,13 @@ ControlCommands::ControlCommands(TfrmVorlak &window, ErrorReporter *errors, QObj
     m_pressTimer->setInterval(0);
     connect(m_pressTimer, &QTimer::timeout, this, &ControlCommands::runNextPress);
     connect(&window.machine(), &Machine::longActionsEnded, this, &ControlCommands::checkWaits);
+    // A trigger's request has no requester of its own: a later reply goes to the trigger.
+    m_triggers = new Triggers(
+        window.machine(), names(),
+        [this](const QJsonObject &request, Triggers::Reply later) {
+            return run(request, nullptr, std::move(later));
+        },
+        this);
 }
 
 ControlCommands::~ControlCommands()
@@ -503,4 +514,19 @@ ControlCommands::Result ControlCommands::quit(const Call &)
 {
     QTimer::singleShot(0, this, &ControlCommands::quitRequested);
     return ok();
+}
+
+ControlCommands::Result ControlCommands::on(const Call &call)
+{
+    return m_triggers->arm(call.request);
+}
+
+ControlCommands::Result ControlCommands::triggers(const Call &)
+{
+    return m_triggers->list();
+}
+
+ControlCommands::Result ControlCommands::clearTriggers(const Call &)
+{
+    return m_triggers->clear();
 }

@@ -15,6 +15,7 @@
 
 class ErrorReporter;
 class QTimer;
+class Triggers;
 
 // The test rig's commands, one function each, found by name in one table: press the operator's
 // buttons, set the fault check boxes, read the machine's state, wait for the machine to be
@@ -93,6 +94,10 @@ private:
     Result ignorePolls(const Call &call);
     Result disconnectHost(const Call &call);
     Result quit(const Call &call);
+    // Triggers: actions armed on the machine's moments, run through this table.
+    Result on(const Call &call);
+    Result triggers(const Call &call);
+    Result clearTriggers(const Call &call);
 
     QJsonObject logsObject(bool clear);
     QJsonObject faultsObject() const;
@@ -125,4 +130,5 @@ private:
     int m_pressesRunning = 0;
     std::vector<Wait> m_waits;
     quint64 m_nextWaitId = 0;
+    Triggers *m_triggers = nullptr;
 };

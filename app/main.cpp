@@ -1,8 +1,11 @@
 #include "appoptions.h"
 #include "controlserver.h"
 #include "eventdispatcherchoice.h"
+#include "frmsetup.h"
 #include "frmvorlak.h"
+#include "scenariofile.h"
 #include "terminationsignals.h"
+#include "virtualserialline.h"
 #include "vorlakapplication.h"
 #include "windowicon.h"
 
@@ -106,6 +109,19 @@ int main(int argc, char **argv)
     parser.addOption(serialDevice);
     parser.addOption(exportDir);
     parser.addOption(controlToken);
+    const QCommandLineOption scenario(
+        QStringLiteral("scenario"),
+        QStringLiteral("Arms the triggers in FILE at start: a JSON array of control requests "
+                       "{\"cmd\":\"on\",...}. Works with or without the control port."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption serialPty(
+        QStringLiteral("serial-pty"),
+        QStringLiteral("Creates a virtual serial line (raw, 9600 8N1): PATH becomes a link to the "
+                       "host's end, the simulator opens the other end at start. The link is "
+                       "removed at exit; an existing PATH is never replaced."),
+        QStringLiteral("PATH"));
+    parser.addOption(scenario);
+    parser.addOption(serialPty);
     parser.process(app);
 
     AppOptions options;
@@ -116,6 +132,18 @@ int main(int argc, char **argv)
     if (!speedOk || !(options.speed > 0)) {
         std::fprintf(stderr, "vorlak: --speed needs a number greater than 0\n");
         return 2;
+    }
+
+    // Made before the window, so that its setup dialog lists the simulator's end.
+    std::unique_ptr<VirtualSerialLine> serialLine;
+    if (parser.isSet(serialPty)) {
+        QString problem;
+        serialLine = VirtualSerialLine::create(parser.value(serialPty), &problem);
+        if (!serialLine) {
+            std::fprintf(stderr, "vorlak: --serial-pty: %s\n", qPrintable(problem));
+            return 2;
+        }
+        options.extraSerialPorts.append(serialLine->simulatorEnd());
     }
 
     app.setQuitOnLastWindowClosed(false);
@@ -141,6 +169,21 @@ int main(int argc, char **argv)
     if (offscreen)
         window.statusBar()->setUpdatesEnabled(false);
     window.show();
+    if (serialLine) {
+        // Opened as if chosen in the setup dialog: the dialog shows it chosen, its OK keeps
+        // it, panel 0 shows it.
+        window.frmSetup().FillPortList();
+        TfrmSetup::SelectComboText(serialLine->simulatorEnd(), window.frmSetup().cbCOM);
+        try {
+            window.chooseSerialPort(serialLine->simulatorEnd());
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "vorlak: --serial-pty: cannot open %s: %s\n",
+                         qPrintable(serialLine->simulatorEnd()), e.what());
+            return 2;
+        }
+        std::fprintf(stderr, "vorlak: serial line: the host's end is %s (%s)\n",
+                     qPrintable(serialLine->linkPath()), qPrintable(serialLine->hostEnd()));
+    }
 
     std::unique_ptr<ControlServer> control;
     if (parser.isSet(controlPort)) {
@@ -163,6 +206,23 @@ int main(int argc, char **argv)
         }
         std::fprintf(stderr, "vorlak: control port listening on 127.0.0.1:%u\n", control->port());
         QObject::connect(control.get(), &ControlServer::quitRequested, &window, &QWidget::close);
+    }
+
+    // The scenario's triggers run in the control port's table, or in one of their own.
+    std::unique_ptr<ControlCommands> scenarioCommands;
+    if (parser.isSet(scenario)) {
+        ControlCommands *commands = control ? &control->commands() : nullptr;
+        if (!commands) {
+            scenarioCommands = std::make_unique<ControlCommands>(window, &app.errorReporter());
+            QObject::connect(scenarioCommands.get(), &ControlCommands::quitRequested, &window,
+                             &QWidget::close);
+            commands = scenarioCommands.get();
+        }
+        QString problem;
+        if (!ScenarioFile::arm(parser.value(scenario), *commands, &problem)) {
+            std::fprintf(stderr, "vorlak: --scenario: %s\n", qPrintable(problem));
+            return 2;
+        }
     }
     return app.exec();
 }

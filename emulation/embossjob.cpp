@@ -43,6 +43,7 @@ void EmbossJob::RunEmbossJob(const QString &fieldText)
 {
     m_machine.state().Busy = true;
     try {
+        emit m_machine.jobStarted();
         const QStringList lines = SplitFieldLines(fieldText);
         EmbossQueue queue;
         build(lines, queue);
@@ -81,8 +82,10 @@ void EmbossJob::build(const QStringList &lines, EmbossQueue &queue)
                 m_surface.DrawRotatedText(QString(c), x, kReverseAngle, yField);
                 m_surface.setTextColour(kGrey);
                 m_surface.DrawRotatedText(QString(c), x + 1, kReverseAngle, yField + 1);
-                if (leavesMark(c))
+                if (leavesMark(c)) {
                     m_record.push_back({c, x, yField, fontHeight, true});
+                    emit m_machine.strikeDrawn();
+                }
             } else if (leavesMark(c)) {
                 const int32_t x =
                     CharOffset(field.Pitch, j, ppi, state.ScreenScale, state.PitchBase) + xBase;
@@ -110,6 +113,7 @@ void EmbossJob::strike(const EmbossQueue &queue)
         m_surface.setTextColour(kGrey);
         m_surface.TextOut(entry.x + 1, entry.y + 1, glyph);
         m_record.push_back({entry.character, entry.x, entry.y, entry.fontHeight, false});
+        emit m_machine.strikeDrawn();
 
         // Host input over the serial line is read and answered here, between strikes.
         m_machine.serialReceiveStep();
@@ -125,6 +129,7 @@ void EmbossJob::strike(const EmbossQueue &queue)
 void EmbossJob::finalSteps()
 {
     m_machine.state().Busy = false;
+    emit m_machine.jobEnded();
     m_machine.PlaySoundFile(QStringLiteral("Reset.wav"));
     m_machine.PumpedDelay(kRestMs);
 }

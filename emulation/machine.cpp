@@ -121,6 +121,7 @@ void Machine::DispatchReceived()
             SendReply(Protocol::ack('2'));
             const QString message = buffer.text();
             buffer.clear();
+            emit messageComplete();
             interpretNested(message);
             setActivity(false);
             buffer.clear();
@@ -132,6 +133,7 @@ void Machine::DispatchReceived()
         } else if (buffer.containsPoll()) {
             // Anything before or after the poll goes with it.
             buffer.clear();
+            emit pollRecognised();
             if (m_pollsToIgnore > 0) {
                 --m_pollsToIgnore; // an injected line fault: this poll is lost on its way
             } else {

@@ -120,6 +120,17 @@ signals:
     // A complete message was acknowledged but dropped: too many were waiting already.
     void messageDropped(const QString &reason);
 
+    // Moments a test rig can hang an action on, announced at exactly that point, so that what
+    // a receiver changes applies there: a poll has been recognised and its reply row is not
+    // chosen yet; a complete message has been acknowledged and is not decoded yet; a job has
+    // set Busy, or cleared it; a glyph is on the card and the job has not looked at its flags
+    // again.
+    void pollRecognised();
+    void messageComplete();
+    void jobStarted();
+    void jobEnded();
+    void strikeDrawn();
+
 private:
     friend class LongAction;
     void actionStarted() { ++m_actionDepth; }

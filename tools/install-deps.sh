@@ -5,7 +5,7 @@
 set -e
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev \
 qt6-image-formats-plugins qt6-translations-l10n fonts-liberation xvfb xauth socat python3 \
-python3-pytest python3-venv"
+python3-pytest python3-venv python3-serial"
 if [ "$1" = "--packaging" ]; then
     PACKAGES="$PACKAGES dpkg-dev file desktop-file-utils appstream man-db"
 fi
