@@ -93,6 +93,8 @@ private:
     Result ignorePolls(const Call &call);
     Result disconnectHost(const Call &call);
     Result quit(const Call &call);
+    // Host-data diagnosis.
+    Result diagnostics(const Call &call);
 
     QJsonObject logsObject(bool clear);
     QJsonObject faultsObject() const;

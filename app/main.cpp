@@ -1,7 +1,10 @@
 #include "appoptions.h"
 #include "controlserver.h"
+#include "diagnosticslog.h"
 #include "frmvorlak.h"
+#include "stderrlines.h"
 #include "terminationsignals.h"
+#include "trafficjournal.h"
 #include "vorlakapplication.h"
 #include "windowicon.h"
 
@@ -93,6 +96,24 @@ int main(int argc, char **argv)
         QStringLiteral("Every control port request must carry \"token\": TOKEN (default: the "
                        "environment variable VORLAK_CONTROL_TOKEN; none when both are unset)."),
         QStringLiteral("TOKEN"));
+    // Host-data diagnosis, traffic journal, job archive.
+    const QCommandLineOption diagnostics(
+        QStringLiteral("diagnostics"),
+        QStringLiteral("Prints every diagnostic of the host's data (a record that ends the "
+                       "format, a line beyond the format's fields, ...) as one line on stderr."));
+    parser.addOption(diagnostics);
+    const QCommandLineOption journal(
+        QStringLiteral("journal"),
+        QStringLiteral("Appends one JSON line per received chunk, reply, diagnostic and "
+                       "operator action to FILE, whether the monitor shows or not."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption journalMaxMb(
+        QStringLiteral("journal-max-mb"),
+        QStringLiteral("Past this size the journal is renamed to FILE.1 and begun anew."),
+        QStringLiteral("MB"), QStringLiteral("64"));
+    parser.addOption(journal);
+    parser.addOption(journalMaxMb);
+
     parser.addOption(dataDir);
     parser.addOption(speed);
     parser.addOption(headless);
@@ -130,7 +151,32 @@ int main(int argc, char **argv)
                      qPrintable(terminationSignals.errorString()));
     QObject::connect(&terminationSignals, &TerminationSignals::closeRequested, &window,
                      [&window] { window.close(); });
+    // The journal records from before the host port opens.
+    TrafficJournal trafficJournal(window);
+    if (parser.isSet(journal)) {
+        bool sizeOk = false;
+        const double maxMb = parser.value(journalMaxMb).toDouble(&sizeOk);
+        if (!sizeOk || !(maxMb > 0)) {
+            std::fprintf(stderr, "vorlak: --journal-max-mb needs a number greater than 0\n");
+            return 2;
+        }
+        QString problem;
+        if (!trafficJournal.open(parser.value(journal),
+                                 static_cast<qint64>(maxMb * 1024 * 1024), &problem)) {
+            std::fprintf(stderr, "vorlak: cannot open the journal %s: %s\n",
+                         qPrintable(parser.value(journal)), qPrintable(problem));
+            return 2;
+        }
+    }
     window.show();
+
+    // Host-data diagnosis on stderr: never waited for, as the error lines.
+    if (parser.isSet(diagnostics)) {
+        QObject::connect(&window.diagnostics(), &DiagnosticsLog::added, &window,
+                         [lines = std::make_shared<StderrLines>()](const Diagnostic &diagnostic) {
+                             lines->write("vorlak: " + DiagnosticsLog::line(diagnostic).toUtf8());
+                         });
+    }
 
     std::unique_ptr<ControlServer> control;
     if (parser.isSet(controlPort)) {
