@@ -4,6 +4,7 @@
 #include "diagnosticslog.h"
 #include "errorreporter.h"
 #include "hostjson.h"
+#include "jobarchive.h"
 #include "machine.h"
 #include "messagedecoder.h"
 #include "monitorform.h"
@@ -109,6 +110,8 @@ const ControlCommands::Entry ControlCommands::kTable[] = {
     {"quit", &ControlCommands::quit},
     // Host-data diagnosis.
     {"diagnostics", &ControlCommands::diagnostics},
+    // Job archive.
+    {"jobs", &ControlCommands::jobs},
 };
 
 ControlCommands::ControlCommands(TfrmVorlak &window, ErrorReporter *errors, QObject *parent)
@@ -498,4 +501,25 @@ ControlCommands::Result ControlCommands::diagnostics(const Call &call)
         log.clear();
     // count includes diagnostics too old to be kept in the list.
     return ok({{QStringLiteral("diagnostics"), list}, {QStringLiteral("count"), count}});
+}
+
+// ---- Job archive ----
+
+ControlCommands::Result ControlCommands::jobs(const Call &)
+{
+    if (!m_jobArchive)
+        return error(QStringLiteral("jobs: no job archive (start the program with --job-dir)"));
+    QJsonArray list;
+    for (const JobArchive::Entry &entry : m_jobArchive->entries()) {
+        auto pathOrNull = [](const QString &path) {
+            return path.isEmpty() ? QJsonValue() : QJsonValue(path);
+        };
+        list.append(QJsonObject{{QStringLiteral("job"), entry.job},
+                                {QStringLiteral("tag"), entry.tag},
+                                {QStringLiteral("outcome"), entry.outcome},
+                                {QStringLiteral("png"), pathOrNull(entry.png)},
+                                {QStringLiteral("json"), pathOrNull(entry.json)},
+                                {QStringLiteral("problem"), pathOrNull(entry.problem)}});
+    }
+    return ok({{QStringLiteral("jobs"), list}, {QStringLiteral("folder"), m_jobArchive->folder()}});
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 class ErrorReporter;
+class JobArchive;
 class QTimer;
 
 // The test rig's commands, one function each, found by name in one table: press the operator's
@@ -41,6 +42,8 @@ public:
 
     // Where save_card may write; the window's data folder until set.
     void setExportFolder(const QString &folder) { m_exportFolder.setFolder(folder); }
+    // The job archive "jobs" lists; none until set (--job-dir).
+    void setJobArchive(const JobArchive *archive) { m_jobArchive = archive; }
     // A non-empty token must come with every request line as "token".
     void setToken(const QString &token) { m_token = token; }
 
@@ -95,6 +98,8 @@ private:
     Result quit(const Call &call);
     // Host-data diagnosis.
     Result diagnostics(const Call &call);
+    // Job archive.
+    Result jobs(const Call &call);
 
     QJsonObject logsObject(bool clear);
     QJsonObject faultsObject() const;
@@ -127,4 +132,5 @@ private:
     int m_pressesRunning = 0;
     std::vector<Wait> m_waits;
     quint64 m_nextWaitId = 0;
+    const JobArchive *m_jobArchive = nullptr;
 };

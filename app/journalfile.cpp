@@ -52,7 +52,7 @@ bool JournalFile::open(const QString &path, qint64 maxBytes, QString *error)
     m_maxBytes = maxBytes;
     m_fd = fd;
     m_size = status.st_size;
-    m_stop = false;
+    m_accepting = true;
     m_writer = std::thread([this] { run(); });
     return true;
 }
@@ -60,7 +60,7 @@ bool JournalFile::open(const QString &path, qint64 maxBytes, QString *error)
 void JournalFile::append(const QByteArray &line)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_fd < 0 || m_stop)
+    if (!m_accepting)
         return;
     if (m_pending.size() + line.size() >= kMaxPendingBytes) {
         ++m_dropped;
@@ -76,7 +76,7 @@ void JournalFile::close()
         return;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
+        m_accepting = false;
     }
     m_wake.notify_one();
     m_writer.join();
@@ -88,7 +88,7 @@ void JournalFile::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs), [this] { return m_stop; });
+        m_wake.wait_for(lock, std::chrono::milliseconds(kFlushMs), [this] { return !m_accepting; });
         QByteArray batch;
         batch.swap(m_pending);
         if (m_dropped > 0) {
@@ -97,7 +97,7 @@ void JournalFile::run()
                      " lines were left out here: the disk fell behind\"}\n";
             m_dropped = 0;
         }
-        const bool stop = m_stop;
+        const bool stop = !m_accepting;
         lock.unlock();
         if (!batch.isEmpty())
             write(batch);

@@ -27,7 +27,7 @@ public:
 
     // Opens (creating, appending to) a regular file; false with the reason in *error.
     bool open(const QString &path, qint64 maxBytes, QString *error);
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_writer.joinable(); }
     // Queues one line (without its newline).
     void append(const QByteArray &line);
     // Writes what is queued and stops the writer; the file is closed.
@@ -40,12 +40,12 @@ private:
 
     QString m_path;
     qint64 m_maxBytes = 0;
-    int m_fd = -1;
-    qint64 m_size = 0; // of the current file; only the writer touches it once started
+    int m_fd = -1;     // only the writer touches these two once it runs
+    qint64 m_size = 0; // of the current file
     std::thread m_writer;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    QByteArray m_pending; // under m_mutex
-    qint64 m_dropped = 0; // under m_mutex
-    bool m_stop = false;  // under m_mutex
+    QByteArray m_pending;     // under m_mutex
+    qint64 m_dropped = 0;     // under m_mutex
+    bool m_accepting = false; // under m_mutex: open and not yet closing
 };

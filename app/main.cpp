@@ -2,6 +2,7 @@
 #include "controlserver.h"
 #include "diagnosticslog.h"
 #include "frmvorlak.h"
+#include "jobarchive.h"
 #include "stderrlines.h"
 #include "terminationsignals.h"
 #include "trafficjournal.h"
@@ -9,6 +10,7 @@
 #include "windowicon.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -113,6 +115,12 @@ int main(int argc, char **argv)
         QStringLiteral("MB"), QStringLiteral("64"));
     parser.addOption(journal);
     parser.addOption(journalMaxMb);
+    const QCommandLineOption jobDir(
+        QStringLiteral("job-dir"),
+        QStringLiteral("When a job ends, writes its card picture and a description (JSON) into "
+                       "DIR as <job number>-<tag>.png and .json."),
+        QStringLiteral("DIR"));
+    parser.addOption(jobDir);
 
     parser.addOption(dataDir);
     parser.addOption(speed);
@@ -161,12 +169,21 @@ int main(int argc, char **argv)
             return 2;
         }
         QString problem;
-        if (!trafficJournal.open(parser.value(journal),
-                                 static_cast<qint64>(maxMb * 1024 * 1024), &problem)) {
+        if (!trafficJournal.open(parser.value(journal), static_cast<qint64>(maxMb * 1024 * 1024),
+                                 &problem)) {
             std::fprintf(stderr, "vorlak: cannot open the journal %s: %s\n",
                          qPrintable(parser.value(journal)), qPrintable(problem));
             return 2;
         }
+    }
+    std::unique_ptr<JobArchive> jobArchive;
+    if (parser.isSet(jobDir)) {
+        const QString folder = parser.value(jobDir);
+        if (!QDir().mkpath(folder)) {
+            std::fprintf(stderr, "vorlak: cannot create the job folder %s\n", qPrintable(folder));
+            return 2;
+        }
+        jobArchive = std::make_unique<JobArchive>(window, folder);
     }
     window.show();
 
@@ -197,6 +214,7 @@ int main(int argc, char **argv)
                          qPrintable(control->errorString()));
             return 2;
         }
+        control->commands().setJobArchive(jobArchive.get());
         std::fprintf(stderr, "vorlak: control port listening on 127.0.0.1:%u\n", control->port());
         QObject::connect(control.get(), &ControlServer::quitRequested, &window, &QWidget::close);
     }

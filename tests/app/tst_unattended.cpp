@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -183,6 +184,8 @@ private slots:
     void journalHasEveryChunkAndReply();
     void journalRotates();
     void journalThatCannotBeOpenedEndsWithTwo();
+    // Job archive.
+    void archiveKeepsDoneResetAndFailedJobs();
 };
 
 void TestUnattended::thousandsOfFailingMessagesHeadless()
@@ -642,6 +645,100 @@ void TestUnattended::journalThatCannotBeOpenedEndsWithTwo()
     QVERIFY2(program.stderrText.contains(
                  "vorlak: cannot open the journal /nonexistent-folder/traffic.jsonl: "),
              program.stderrText.constData());
+}
+
+// ---- Job archive ----
+
+namespace
+{
+QJsonObject jsonFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+} // namespace
+
+void TestUnattended::archiveKeepsDoneResetAndFailedJobs()
+{
+    QTemporaryDir where;
+    const QString jobs = where.filePath("jobs");
+    // At a tenth of the real pace a job of 30 glyphs takes half a second: long enough to reset.
+    Program program({"--job-dir", jobs}, 10);
+    QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
+    Host host(program.hostPort);
+    QVERIFY(host.connected);
+    const QByteArray ack("\x06"
+                         "2");
+    auto emboss = [](const QByteArray &text, const QByteArray &tag) {
+        return "\x01"
+               "31\x02"
+               "T]00" +
+               text + "@" + tag + "\x03";
+    };
+    auto waitIdle = [&] {
+        return program.request({{"cmd", "wait_idle"}, {"timeout_ms", 10000}}, 15000).value("idle");
+    };
+
+    // Done; the tag's separator and blank do not reach the file name.
+    QCOMPARE(host.exchange(formatWithFont('0'), 2), ack);
+    QCOMPARE(host.exchange(emboss("AB", "T/1 x"), 2), ack);
+    QCOMPARE(waitIdle(), true);
+    const QJsonObject done = jsonFile(jobs + "/000001-T_1_x.json");
+    QCOMPARE(done.value("job").toInt(), 1);
+    QCOMPARE(done.value("tag").toString(), QStringLiteral("T/1 x"));
+    QCOMPARE(done.value("outcome").toString(), QStringLiteral("done"));
+    QVERIFY(done.value("error").isNull());
+    QVERIFY(done.value("started_ms").toDouble() > 0);
+    QVERIFY(done.value("ended_ms").toDouble() > done.value("started_ms").toDouble());
+    QCOMPARE(done.value("format").toObject(),
+             program.request(cmd("state")).value("format").toObject());
+    QCOMPARE(done.value("glyphs").toArray(),
+             program.request(cmd("glyphs")).value("glyphs").toArray());
+    QCOMPARE(done.value("glyphs").toArray().size(), 2);
+    QCOMPARE(done.value("diagnostics").toArray(), QJsonArray());
+    // The picture is the one save_card makes.
+    QCOMPARE(program.request({{"cmd", "save_card"}, {"path", "now.png"}}).value("ok"), true);
+    const QImage archived(jobs + "/000001-T_1_x.png");
+    QVERIFY(!archived.isNull());
+    QCOMPARE(archived, QImage(program.folder + "/now.png"));
+
+    // Stopped by Reset (which acts once the machine is no longer powered on).
+    QCOMPARE(program.request({{"cmd", "press"}, {"button", "clear"}}).value("ok"), true);
+    QCOMPARE(waitIdle(), true);
+    QCOMPARE(host.exchange(emboss("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "RESET"), 2), ack);
+    QCOMPARE(program.request({{"cmd", "press"}, {"button", "reset"}}).value("ok"), true);
+    QCOMPARE(waitIdle(), true);
+    const QJsonObject reset = jsonFile(jobs + "/000002-RESET.json");
+    QCOMPARE(reset.value("outcome").toString(), QStringLiteral("reset"));
+    QVERIFY(reset.value("glyphs").toArray().size() < 30);
+    QVERIFY(QFileInfo::exists(jobs + "/000002-RESET.png"));
+
+    // Failed on a font selector that is no digit.
+    QCOMPARE(host.exchange(formatWithFont('A'), 2), ack);
+    QCOMPARE(host.exchange(emboss("AB", "FAIL1"), 2), ack);
+    QCOMPARE(waitIdle(), true);
+    const QJsonObject failed = jsonFile(jobs + "/000003-FAIL1.json");
+    QCOMPARE(failed.value("outcome").toString(), QStringLiteral("error"));
+    QCOMPARE(failed.value("error").toString(), QStringLiteral("'A' ist kein gültiger Integerwert"));
+    QCOMPARE(failed.value("glyphs").toArray(), QJsonArray());
+    const QJsonArray diagnostics = failed.value("diagnostics").toArray();
+    QCOMPARE(diagnostics.size(), 1);
+    QCOMPARE(diagnostics.at(0).toObject().value("code").toString(),
+             QStringLiteral("conversion_error"));
+    QCOMPARE(diagnostics.at(0).toObject().value("job").toInt(), 3);
+    QVERIFY(!QImage(jobs + "/000003-FAIL1.png").isNull());
+
+    const QJsonArray listed = program.request(cmd("jobs")).value("jobs").toArray();
+    QCOMPARE(listed.size(), 3);
+    QStringList outcomes;
+    for (const QJsonValue &job : listed)
+        outcomes.append(job.toObject().value("outcome").toString());
+    QCOMPARE(outcomes, (QStringList{"done", "reset", "error"}));
+    QCOMPARE(listed.at(2).toObject().value("json").toString(),
+             QDir(jobs).canonicalPath() + "/000003-FAIL1.json");
+    QVERIFY(listed.at(2).toObject().value("problem").isNull());
 }
 
 QTEST_GUILESS_MAIN(TestUnattended)
