@@ -20,7 +20,8 @@ int openRegular(const QByteArray &path, int extraFlags, QString *error)
         ::open(path.constData(),
                O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | extraFlags, 0644);
     if (fd < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
+        *error = errno == ENXIO ? QStringLiteral("not a regular file (a FIFO or socket)")
+                                : QString::fromLocal8Bit(std::strerror(errno));
         return -1;
     }
     struct stat status;

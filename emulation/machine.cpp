@@ -9,6 +9,11 @@
 #include <algorithm>
 #include <utility>
 
+namespace
+{
+constexpr qsizetype kPollLength = 4; // EOT "31" ENQ
+} // namespace
+
 // Marks a dispatch or a button sequence as running for as long as it is on the stack.
 class LongAction
 {
@@ -135,7 +140,8 @@ void Machine::DispatchReceived()
             m_state.Paused = false;
         } else if (buffer.containsPoll()) {
             // Anything before or after the poll goes with it.
-            if (diagnosing())
+            // A buffer that holds the poll and nothing else is exactly the poll's length.
+            if (buffer.size() > kPollLength && diagnosing())
                 diagnosePollLeftovers(buffer.text());
             buffer.clear();
             if (m_pollsToIgnore > 0) {
@@ -290,8 +296,6 @@ void Machine::diagnose(const char *code, const QString &message)
 void Machine::diagnosePollLeftovers(const QString &buffer)
 {
     const QString poll = Protocol::poll();
-    if (buffer == poll)
-        return;
     const qsizetype pollAt = buffer.indexOf(poll);
     const qsizetype messageAt = buffer.indexOf(QChar(Protocol::SOH));
     const qsizetype others = buffer.size() - poll.size();
