@@ -139,8 +139,8 @@ void MessageDecoder::diagnoseRecordsLeft(const QString &body, qsizetype at)
     m_machine.diagnose(
         DiagnosticCode::RecordsEnded,
         QStringLiteral("format record %1 (\"%2\") trims to %3 characters, not %4: the field "
-                       "list ends with %5 fields and the %6 characters from record %1 on are "
-                       "ignored")
+                       "list ends there (fields taken: %5) and the %6 characters from record %1 "
+                       "on are ignored")
             .arg(record)
             .arg(describeHostText(piece))
             .arg(TrimBlanks(piece).size())

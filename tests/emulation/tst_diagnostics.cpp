@@ -69,7 +69,8 @@ void TestDiagnostics::hostDataIsDiagnosed_data()
     QTest::newRow("second record trims to 13")
         << QList<QByteArray>{formatDefinition(
                {record("100", "050", '0', "14"), thirteen, record("200", "050", '0', "14")})}
-        << QStringList{"records_ended"} << QStringList{"record 2", "13 characters", "1 fields"};
+        << QStringList{"records_ended"}
+        << QStringList{"record 2", "13 characters", "fields taken: 1", "the 30 characters"};
     QTest::newRow("trailing blanks end no list")
         << QList<QByteArray>{formatDefinition({record("100", "050", '0', "14"), "   \r\n"})}
         << QStringList{} << QStringList{};
