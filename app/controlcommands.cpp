@@ -1,7 +1,10 @@
 #include "controlcommands.h"
 
 #include "controlrequest.h"
+#include "diagnosticslog.h"
 #include "errorreporter.h"
+#include "hostjson.h"
+#include "jobarchive.h"
 #include "machine.h"
 #include "messagedecoder.h"
 #include "monitorform.h"
@@ -109,6 +112,10 @@ const ControlCommands::Entry ControlCommands::kTable[] = {
     {"triggers", &ControlCommands::triggers},
     {"clear_triggers", &ControlCommands::clearTriggers},
     {"quit", &ControlCommands::quit},
+    // Host-data diagnosis.
+    {"diagnostics", &ControlCommands::diagnostics},
+    // Job archive.
+    {"jobs", &ControlCommands::jobs},
 };
 
 ControlCommands::ControlCommands(TfrmVorlak &window, ErrorReporter *errors, QObject *parent)
@@ -247,19 +254,7 @@ QJsonObject ControlCommands::faultsObject() const
 QJsonObject ControlCommands::formatObject() const
 {
     const MessageDecoder &decoder = m_window.decoder();
-    const FormatTable &table = decoder.FormatTable();
-    QJsonArray fields;
-    for (int i = 0; i < table.Count && i < int(std::size(table.Fields)); ++i) {
-        const FieldDef &f = table.Fields[i];
-        fields.append(QJsonObject{{QStringLiteral("font"), QString(f.Font)},
-                                  {QStringLiteral("pitch"), f.Pitch},
-                                  {QStringLiteral("y"), f.Y},
-                                  {QStringLiteral("x"), f.X}});
-    }
-    return {{QStringLiteral("count"), table.Count},
-            {QStringLiteral("card_width_tenth_mm"), decoder.CardWidth()},
-            {QStringLiteral("card_height_tenth_mm"), decoder.CardHeight()},
-            {QStringLiteral("fields"), fields}};
+    return HostJson::format(decoder.FormatTable(), decoder.CardWidth(), decoder.CardHeight());
 }
 
 ControlCommands::Result ControlCommands::state(const Call &)
@@ -392,15 +387,7 @@ ControlCommands::Result ControlCommands::serialPort(const Call &call)
 
 ControlCommands::Result ControlCommands::glyphs(const Call &)
 {
-    QJsonArray glyphs;
-    for (const StruckGlyph &g : m_window.decoder().lastJobStrikes()) {
-        glyphs.append(QJsonObject{{QStringLiteral("char"), QString(g.character)},
-                                  {QStringLiteral("x"), g.x},
-                                  {QStringLiteral("y"), g.y},
-                                  {QStringLiteral("font_height"), g.fontHeight},
-                                  {QStringLiteral("rotated"), g.rotated}});
-    }
-    return ok({{QStringLiteral("glyphs"), glyphs}});
+    return ok({{QStringLiteral("glyphs"), HostJson::glyphs(m_window.decoder().lastJobStrikes())}});
 }
 
 ControlCommands::Result ControlCommands::saveCard(const Call &call)
@@ -529,4 +516,40 @@ ControlCommands::Result ControlCommands::triggers(const Call &)
 ControlCommands::Result ControlCommands::clearTriggers(const Call &)
 {
     return m_triggers->clear();
+}
+
+// ---- Host-data diagnosis ----
+
+ControlCommands::Result ControlCommands::diagnostics(const Call &call)
+{
+    DiagnosticsLog &log = m_window.diagnostics();
+    QJsonArray list;
+    for (const Diagnostic &diagnostic : log.entries())
+        list.append(HostJson::diagnostic(diagnostic));
+    const qint64 count = log.count();
+    if (call.request.value(QStringLiteral("clear")).toBool())
+        log.clear();
+    // count includes diagnostics too old to be kept in the list.
+    return ok({{QStringLiteral("diagnostics"), list}, {QStringLiteral("count"), count}});
+}
+
+// ---- Job archive ----
+
+ControlCommands::Result ControlCommands::jobs(const Call &)
+{
+    if (!m_jobArchive)
+        return error(QStringLiteral("jobs: no job archive (start the program with --job-dir)"));
+    QJsonArray list;
+    for (const JobArchive::Entry &entry : m_jobArchive->entries()) {
+        auto pathOrNull = [](const QString &path) {
+            return path.isEmpty() ? QJsonValue() : QJsonValue(path);
+        };
+        list.append(QJsonObject{{QStringLiteral("job"), entry.job},
+                                {QStringLiteral("tag"), entry.tag},
+                                {QStringLiteral("outcome"), entry.outcome},
+                                {QStringLiteral("png"), pathOrNull(entry.png)},
+                                {QStringLiteral("json"), pathOrNull(entry.json)},
+                                {QStringLiteral("problem"), pathOrNull(entry.problem)}});
+    }
+    return ok({{QStringLiteral("jobs"), list}, {QStringLiteral("folder"), m_jobArchive->folder()}});
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 class ErrorReporter;
+class JobArchive;
 class QTimer;
 class Triggers;
 
@@ -42,6 +43,8 @@ public:
 
     // Where save_card may write; the window's data folder until set.
     void setExportFolder(const QString &folder) { m_exportFolder.setFolder(folder); }
+    // The job archive "jobs" lists; none until set (--job-dir).
+    void setJobArchive(const JobArchive *archive) { m_jobArchive = archive; }
     // A non-empty token must come with every request line as "token".
     void setToken(const QString &token) { m_token = token; }
 
@@ -98,6 +101,10 @@ private:
     Result on(const Call &call);
     Result triggers(const Call &call);
     Result clearTriggers(const Call &call);
+    // Host-data diagnosis.
+    Result diagnostics(const Call &call);
+    // Job archive.
+    Result jobs(const Call &call);
 
     QJsonObject logsObject(bool clear);
     QJsonObject faultsObject() const;
@@ -131,4 +138,5 @@ private:
     std::vector<Wait> m_waits;
     quint64 m_nextWaitId = 0;
     Triggers *m_triggers = nullptr;
+    const JobArchive *m_jobArchive = nullptr;
 };

@@ -3,6 +3,8 @@
 #include "aboutbox.h"
 #include "abouttexts.h"
 #include "cardpanel.h"
+#include "diagnosticslog.h"
+#include "diagnosticswindow.h"
 #include "frmsetup.h"
 #include "lcdscreen.h"
 #include "led.h"
@@ -189,6 +191,7 @@ TfrmVorlak::TfrmVorlak(const AppOptions &options, QWidget *parent) : QMainWindow
     createDecoder();
     m_frmSetup->setExtraSerialPorts(options.extraSerialPorts);
     m_monitorForm = new TMonitorForm(this);
+    m_diagnostics = new DiagnosticsLog(*m_machine, this);
     m_aboutBox = new TAboutBox(this);
     m_aboutBox->setAppName(QStringLiteral("Vorlak"));
     showMachine();
@@ -322,6 +325,9 @@ void TfrmVorlak::buildMenu()
     acSaveLog = datei->addAction(QStringLiteral("Monitor-&Protokoll speichern..."));
     acSaveLog->setObjectName(QStringLiteral("acSaveLog"));
     connect(acSaveLog, &QAction::triggered, this, reported([this] { acSaveLogExecute(); }));
+    acDiagnostics = datei->addAction(QStringLiteral("&Host-Diagnose..."));
+    acDiagnostics->setObjectName(QStringLiteral("acDiagnostics"));
+    connect(acDiagnostics, &QAction::triggered, this, reported([this] { acDiagnosticsExecute(); }));
     datei->addSeparator();
     FileExit1 = datei->addAction(QStringLiteral("&Beenden"));
     FileExit1->setObjectName(QStringLiteral("FileExit1"));
@@ -755,6 +761,18 @@ void TfrmVorlak::acSaveLogExecute()
         m_dataFolder + QStringLiteral("traffic.txt"), QStringLiteral("Text (*.txt)"));
     if (!fileName.isEmpty())
         saveMonitorTraffic(fileName);
+}
+
+void TfrmVorlak::acDiagnosticsExecute()
+{
+    if (!m_diagnosticsWindow)
+        m_diagnosticsWindow = new DiagnosticsWindow(*m_diagnostics, this);
+    if (m_diagnosticsWindow->isMinimized())
+        m_diagnosticsWindow->showNormal();
+    else
+        m_diagnosticsWindow->show();
+    m_diagnosticsWindow->raise();
+    m_diagnosticsWindow->activateWindow();
 }
 
 // ---- Operations the rig's command table uses ----

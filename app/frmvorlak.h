@@ -11,6 +11,8 @@
 #include <QTimer>
 
 class CardPanel;
+class DiagnosticsLog;
+class DiagnosticsWindow;
 class MessageDecoder;
 class QAction;
 class QCheckBox;
@@ -45,6 +47,9 @@ public:
     MessageDecoder &decoder() { return *m_decoder; }
     TMonitorForm &MonitorForm() { return *m_monitorForm; }
     TAboutBox &AboutBox() { return *m_aboutBox; }
+    // What the machine diagnosed in the host's data, and its window (made when first shown).
+    DiagnosticsLog &diagnostics() { return *m_diagnostics; }
+    DiagnosticsWindow *diagnosticsWindow() const { return m_diagnosticsWindow; }
 
     // The settings file: DataFolder + "Vorlak.ini". Reading applies the window's placement,
     // the setup dialog's values and the stay-on-top style; writing fails with "In <path> kann
@@ -113,6 +118,7 @@ public:
     QAction *acLog = nullptr;
     QAction *acSaveCard = nullptr;
     QAction *acSaveLog = nullptr;
+    QAction *acDiagnostics = nullptr;
     QAction *FileExit1 = nullptr;
     QAction *acInfo = nullptr;
 
@@ -138,6 +144,7 @@ private:
     void acLogExecute();
     void acSaveCardExecute();
     void acSaveLogExecute();
+    void acDiagnosticsExecute();
     void setStayOnTop(bool onTop);
     void applyOuterSizeOnceFramed();
 
@@ -161,6 +168,8 @@ private:
     std::unique_ptr<MessageDecoder> m_decoder;
     TMonitorForm *m_monitorForm = nullptr;
     TAboutBox *m_aboutBox = nullptr;
+    DiagnosticsLog *m_diagnostics = nullptr;
+    DiagnosticsWindow *m_diagnosticsWindow = nullptr;
     QString m_serialDeviceName = QStringLiteral("NONE");
     // The outer size the settings file asked for, until the window manager's frame is known.
     QSize m_outerSizeToApply;

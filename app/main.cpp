@@ -1,15 +1,20 @@
 #include "appoptions.h"
 #include "controlserver.h"
+#include "diagnosticslog.h"
 #include "eventdispatcherchoice.h"
 #include "frmsetup.h"
 #include "frmvorlak.h"
+#include "jobarchive.h"
 #include "scenariofile.h"
+#include "stderrlines.h"
 #include "terminationsignals.h"
+#include "trafficjournal.h"
 #include "virtualserialline.h"
 #include "vorlakapplication.h"
 #include "windowicon.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QStatusBar>
 
 #include <cstdio>
@@ -102,6 +107,30 @@ int main(int argc, char **argv)
         QStringLiteral("Every control port request must carry \"token\": TOKEN (default: the "
                        "environment variable VORLAK_CONTROL_TOKEN; none when both are unset)."),
         QStringLiteral("TOKEN"));
+    // Host-data diagnosis, traffic journal, job archive.
+    const QCommandLineOption diagnostics(
+        QStringLiteral("diagnostics"),
+        QStringLiteral("Prints every diagnostic of the host's data (a record that ends the "
+                       "format, a line beyond the format's fields, ...) as one line on stderr."));
+    parser.addOption(diagnostics);
+    const QCommandLineOption journal(
+        QStringLiteral("journal"),
+        QStringLiteral("Appends one JSON line per received chunk, reply, diagnostic and "
+                       "operator action to FILE, whether the monitor shows or not."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption journalMaxMb(
+        QStringLiteral("journal-max-mb"),
+        QStringLiteral("Past this size the journal is renamed to FILE.1 and begun anew."),
+        QStringLiteral("MB"), QStringLiteral("64"));
+    parser.addOption(journal);
+    parser.addOption(journalMaxMb);
+    const QCommandLineOption jobDir(
+        QStringLiteral("job-dir"),
+        QStringLiteral("When a job ends, writes its card picture and a description (JSON) into "
+                       "DIR as <job number>-<tag>.png and .json."),
+        QStringLiteral("DIR"));
+    parser.addOption(jobDir);
+
     parser.addOption(dataDir);
     parser.addOption(speed);
     parser.addOption(headless);
@@ -168,6 +197,32 @@ int main(int argc, char **argv)
     // stay exact (the control port reads them), its pictures are not drawn.
     if (offscreen)
         window.statusBar()->setUpdatesEnabled(false);
+    // The journal records from before the host port opens.
+    TrafficJournal trafficJournal(window);
+    if (parser.isSet(journal)) {
+        bool sizeOk = false;
+        const double maxMb = parser.value(journalMaxMb).toDouble(&sizeOk);
+        if (!sizeOk || !(maxMb > 0)) {
+            std::fprintf(stderr, "vorlak: --journal-max-mb needs a number greater than 0\n");
+            return 2;
+        }
+        QString problem;
+        if (!trafficJournal.open(parser.value(journal), static_cast<qint64>(maxMb * 1024 * 1024),
+                                 &problem)) {
+            std::fprintf(stderr, "vorlak: cannot open the journal %s: %s\n",
+                         qPrintable(parser.value(journal)), qPrintable(problem));
+            return 2;
+        }
+    }
+    std::unique_ptr<JobArchive> jobArchive;
+    if (parser.isSet(jobDir)) {
+        const QString folder = parser.value(jobDir);
+        if (!QDir().mkpath(folder)) {
+            std::fprintf(stderr, "vorlak: cannot create the job folder %s\n", qPrintable(folder));
+            return 2;
+        }
+        jobArchive = std::make_unique<JobArchive>(window, folder);
+    }
     window.show();
     if (serialLine) {
         // Opened as if chosen in the setup dialog: the dialog shows it chosen, its OK keeps
@@ -185,6 +240,16 @@ int main(int argc, char **argv)
                      qPrintable(serialLine->linkPath()), qPrintable(serialLine->hostEnd()));
     }
 
+    // Host-data diagnosis on stderr: never waited for, as the error lines.
+    if (parser.isSet(diagnostics)) {
+        QObject::connect(&window.diagnostics(), &DiagnosticsLog::added, &window,
+                         [lines = std::make_shared<StderrLines>()](const Diagnostic &diagnostic) {
+                             lines->write("vorlak: " + DiagnosticsLog::line(diagnostic).toUtf8());
+                         });
+    }
+
+    const QString exportFolder =
+        parser.isSet(exportDir) ? parser.value(exportDir) : window.DataFolder();
     std::unique_ptr<ControlServer> control;
     if (parser.isSet(controlPort)) {
         bool portOk = false;
@@ -194,8 +259,7 @@ int main(int argc, char **argv)
             return 2;
         }
         control = std::make_unique<ControlServer>(window, app.errorReporter());
-        control->setExportFolder(parser.isSet(exportDir) ? parser.value(exportDir)
-                                                         : window.DataFolder());
+        control->setExportFolder(exportFolder);
         control->setToken(parser.isSet(controlToken)
                               ? parser.value(controlToken)
                               : qEnvironmentVariable("VORLAK_CONTROL_TOKEN"));
@@ -204,6 +268,7 @@ int main(int argc, char **argv)
                          qPrintable(control->errorString()));
             return 2;
         }
+        control->commands().setJobArchive(jobArchive.get());
         std::fprintf(stderr, "vorlak: control port listening on 127.0.0.1:%u\n", control->port());
         QObject::connect(control.get(), &ControlServer::quitRequested, &window, &QWidget::close);
     }
@@ -214,6 +279,8 @@ int main(int argc, char **argv)
         ControlCommands *commands = control ? &control->commands() : nullptr;
         if (!commands) {
             scenarioCommands = std::make_unique<ControlCommands>(window, &app.errorReporter());
+            scenarioCommands->setExportFolder(exportFolder);
+            scenarioCommands->setJobArchive(jobArchive.get());
             QObject::connect(scenarioCommands.get(), &ControlCommands::quitRequested, &window,
                              &QWidget::close);
             commands = scenarioCommands.get();

@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 
+#include <utility>
+
 namespace
 {
 const QColor kWhite(0xFF, 0xFF, 0xFF);
@@ -48,11 +50,122 @@ void EmbossJob::RunEmbossJob(const QString &fieldText)
         EmbossQueue queue;
         build(lines, queue);
         strike(queue);
+    } catch (const std::exception &error) {
+        if (m_machine.diagnosing()) {
+            const QString where = m_atCharacter >= 0
+                                      ? QStringLiteral("emboss line %1, character %2")
+                                            .arg(m_atLine + 1)
+                                            .arg(m_atCharacter + 1)
+                                      : QStringLiteral("emboss line %1").arg(m_atLine + 1);
+            m_machine.diagnose(DiagnosticCode::ConversionError,
+                               QStringLiteral("the job fails at %1: %2; glyphs struck: %3")
+                                   .arg(where, QString::fromUtf8(error.what()))
+                                   .arg(m_record.size()));
+        }
+        finalSteps();
+        throw;
     } catch (...) {
         finalSteps();
         throw;
     }
     finalSteps();
+}
+
+void EmbossJob::diagnoseLine(qsizetype i, const QString &line, const FieldDef &field)
+{
+    const QString shownLine = describeHostText(line);
+    if (i >= m_table.Count) {
+        const QString entry =
+            field.Font.isNull()
+                ? QStringLiteral("entry %1, which was never written (its font selector is #0, no "
+                                 "digit)")
+                      .arg(i + 1)
+                : QStringLiteral("entry %1 left over from an earlier, longer format (font %2, "
+                                 "pitch \"%3\", y \"%4\", x \"%5\")")
+                      .arg(i + 1)
+                      .arg(describeHostText(QString(field.Font)), describeHostText(field.Pitch),
+                           describeHostText(field.Y), describeHostText(field.X));
+        m_machine.diagnose(DiagnosticCode::LineBeyondCount,
+                           QStringLiteral("emboss line %1 (\"%2\") is beyond the format's %3 "
+                                          "fields: it uses %4")
+                               .arg(i + 1)
+                               .arg(shownLine)
+                               .arg(m_table.Count)
+                               .arg(entry));
+    }
+    if (!isDecimalDigit(field.Font))
+        return; // the job fails on it: conversion_error says so
+    const int selector = field.Font.unicode() - u'0';
+    if (selector > 2) {
+        m_machine.diagnose(DiagnosticCode::FontSelectorUndefined,
+                           QStringLiteral("emboss line %1 uses field %1's font selector %2, "
+                                          "which is undefined: the Font 0 height (%3 mm) is used")
+                               .arg(i + 1)
+                               .arg(selector)
+                               .arg(m_setup.font0Height()));
+    }
+    if (line.isEmpty())
+        return;
+    for (const auto &[name, text] : {std::pair{"y", &field.Y}, std::pair{"x", &field.X}}) {
+        int32_t value = 0;
+        if (!ParseHostInteger(*text, value)) {
+            m_machine.diagnose(DiagnosticCode::PositionNotANumber,
+                               QStringLiteral("emboss line %1 (\"%2\"): field %1's %3 \"%4\" "
+                                              "is not a number and counts as 0")
+                                   .arg(i + 1)
+                                   .arg(shownLine, QLatin1String(name), describeHostText(*text)));
+        }
+    }
+}
+
+// One diagnostic per line: how many of its glyphs' cells reach beyond the card, and the first.
+void EmbossJob::diagnoseGlyphsOffCard(qsizetype i, const QString &line, const FieldDef &field,
+                                      int32_t xBase, int32_t yField, int32_t cellHeight)
+{
+    if (m_cardWidthTenths <= 0 || m_cardHeightTenths <= 0)
+        return; // card_size_zero has said it
+    const EmulatorState &state = m_machine.state();
+    const int ppi = m_surface.ppi();
+    const int32_t width = CardPixels(m_cardWidthTenths, ppi, state.ScreenScale);
+    const int32_t height = CardPixels(m_cardHeightTenths, ppi, state.ScreenScale);
+    int32_t value = 0;
+    if (!ParseHostInteger(field.Pitch, value))
+        return; // the job fails on its first glyph
+    int outside = 0;
+    int marks = 0;
+    QString first;
+    for (qsizetype j = 0; j < line.size(); ++j) {
+        if (!leavesMark(line.at(j)))
+            continue;
+        ++marks;
+        const int32_t x =
+            CharOffset(field.Pitch, j, ppi, state.ScreenScale, state.PitchBase) + xBase;
+        // Cells hang above the field's y; upright ones start at x, turned ones end there.
+        const int32_t top = yField - cellHeight;
+        const bool off = top < 0 || yField > height ||
+                         (m_setup.reverse() ? x <= 0 || x > width : x < 0 || x >= width);
+        if (!off)
+            continue;
+        if (outside++ == 0) {
+            first = QStringLiteral("character %1 '%2' at x %3, y %4 to %5")
+                        .arg(j + 1)
+                        .arg(describeHostText(QString(line.at(j))))
+                        .arg(x)
+                        .arg(top)
+                        .arg(yField);
+        }
+    }
+    if (outside == 0)
+        return;
+    m_machine.diagnose(DiagnosticCode::GlyphOutsideCard,
+                       QStringLiteral("emboss line %1: %2 of its %3 glyphs reach beyond the %4 x "
+                                      "%5 px card (field x \"%6\", y \"%7\"), the first %8")
+                           .arg(i + 1)
+                           .arg(outside)
+                           .arg(marks)
+                           .arg(width)
+                           .arg(height)
+                           .arg(describeHostText(field.X), describeHostText(field.Y), first));
 }
 
 void EmbossJob::build(const QStringList &lines, EmbossQueue &queue)
@@ -62,6 +175,11 @@ void EmbossJob::build(const QStringList &lines, EmbossQueue &queue)
         const QString &line = lines.at(i);
         // A reference into the live table: a format decoded meanwhile applies at once.
         const FieldDef &field = m_table.entry(i);
+        m_atLine = i;
+        m_atCharacter = -1;
+        const bool diagnosing = m_machine.diagnosing();
+        if (diagnosing)
+            diagnoseLine(i, line, field);
         if (!isDecimalDigit(field.Font))
             throw VorlakError(ConversionErrorText(QString(field.Font)));
         const int32_t fontHeight = FontHeightPixels(field.Font.unicode() - u'0');
@@ -70,10 +188,13 @@ void EmbossJob::build(const QStringList &lines, EmbossQueue &queue)
         const int ppi = m_surface.ppi();
         const int32_t xBase = TenthsToPixels(field.X, ppi, state.ScreenScale);
         const int32_t yField = TenthsToPixels(field.Y, ppi, state.ScreenScale);
+        if (diagnosing)
+            diagnoseGlyphsOffCard(i, line, field, xBase, yField, cellHeight);
 
         // Characters are placed by their index alone: a blank still takes its position.
         for (qsizetype j = 0; j < line.size(); ++j) {
             QCoreApplication::processEvents();
+            m_atCharacter = j;
             const QChar c = line.at(j);
             if (m_setup.reverse()) {
                 const int32_t x =
@@ -93,6 +214,8 @@ void EmbossJob::build(const QStringList &lines, EmbossQueue &queue)
             }
         }
     }
+    m_atLine = -1;
+    m_atCharacter = -1;
 }
 
 void EmbossJob::strike(const EmbossQueue &queue)
@@ -100,8 +223,10 @@ void EmbossJob::strike(const EmbossQueue &queue)
     EmulatorState &state = m_machine.state();
     for (const GlyphEntry &entry : queue) {
         QCoreApplication::processEvents();
-        if (state.AbortRequested)
+        if (state.AbortRequested) {
+            m_stoppedByReset = true;
             return;
+        }
         m_machine.PlaySoundFile(QStringLiteral("Emboss.wav"));
         m_machine.PumpedDelay(kStrikeMs);
 

@@ -56,6 +56,15 @@ public:
 
     void RunEmbossJob(const QString &fieldText);
 
+    // The card's size in 0.1 mm, for the diagnosis of glyphs placed off the card.
+    void setCardSize(int32_t widthTenths, int32_t heightTenths)
+    {
+        m_cardWidthTenths = widthTenths;
+        m_cardHeightTenths = heightTenths;
+    }
+    // Whether the strike phase stopped on AbortRequested (a Reset).
+    bool stoppedByReset() const { return m_stoppedByReset; }
+
     // The cell height in pixels for a field's font selector (a decimal digit): 1 takes the
     // Font 1 height; 0, 2 and the undefined 3 to 9 take the Font 0 height.
     int32_t FontHeightPixels(int selector) const;
@@ -64,10 +73,20 @@ private:
     void build(const QStringList &lines, EmbossQueue &queue);
     void strike(const EmbossQueue &queue);
     void finalSteps();
+    // What the diagnosis says about line i and its field before the line is placed.
+    void diagnoseLine(qsizetype i, const QString &line, const FieldDef &field);
+    void diagnoseGlyphsOffCard(qsizetype i, const QString &line, const FieldDef &field,
+                               int32_t xBase, int32_t yField, int32_t cellHeight);
 
     Machine &m_machine;
     CardSurface &m_surface;
     const FormatTable &m_table;
     const SetupValues &m_setup;
     StrikeRecord &m_record;
+    int32_t m_cardWidthTenths = 0;
+    int32_t m_cardHeightTenths = 0;
+    bool m_stoppedByReset = false;
+    // Where the build phase is, for the diagnosis of a failure (-1: not in a line).
+    qsizetype m_atLine = -1;
+    qsizetype m_atCharacter = -1;
 };

@@ -2,10 +2,17 @@
 
 #include "protocol.h"
 
+#include <QMetaMethod>
 #include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
+
+namespace
+{
+constexpr qsizetype kPollLength = 4; // EOT "31" ENQ
+} // namespace
 
 // Marks a dispatch or a button sequence as running for as long as it is on the stack.
 class LongAction
@@ -23,6 +30,7 @@ private:
 Machine::Machine(SoundPlayer &sound, QString programFolder, QObject *parent)
     : QObject(parent), m_sound(sound), m_programFolder(std::move(programFolder))
 {
+    m_started.start();
 }
 
 void Machine::addLink(HostLink *link)
@@ -44,9 +52,9 @@ void Machine::serialReceiveStep()
         DispatchReceived();
 }
 
-void Machine::receive(const QString &chunk)
+void Machine::receive(const QString &chunk, HostLinkId from)
 {
-    m_pendingChunks.push_back(chunk);
+    m_pendingChunks.push_back({chunk, from});
     // The step that is logging its chunk takes this one once its own has been dispatched.
     if (m_loggingChunk)
         return;
@@ -64,7 +72,9 @@ void Machine::receive(const QString &chunk)
 void Machine::dispatchPendingChunks()
 {
     while (!m_pendingChunks.empty() && !m_loggingChunk) {
-        const QString next = std::move(m_pendingChunks.front());
+        const QString next = std::move(m_pendingChunks.front().text);
+        const HostLinkId outerLink = std::exchange(m_currentLink, m_pendingChunks.front().from);
+        const auto restoreLink = qScopeGuard([this, outerLink] { m_currentLink = outerLink; });
         m_pendingChunks.pop_front();
         m_receiveBuffer.append(next);
         {
@@ -132,6 +142,9 @@ void Machine::DispatchReceived()
             m_state.Paused = false;
         } else if (buffer.containsPoll()) {
             // Anything before or after the poll goes with it.
+            // A buffer that holds the poll and nothing else is exactly the poll's length.
+            if (buffer.size() > kPollLength && diagnosing())
+                diagnosePollLeftovers(buffer.text());
             buffer.clear();
             emit pollRecognised();
             if (m_pollsToIgnore > 0) {
@@ -161,6 +174,13 @@ void Machine::interpretNested(const QString &message)
             m_waitingCharacters += message.size();
             m_waitingMessages.push_back(message);
             return;
+        }
+        if (diagnosing()) {
+            diagnose(DiagnosticCode::MessageDropped,
+                     QStringLiteral("a message (\"%1\") was acknowledged but dropped: %2 "
+                                    "messages already wait for the running job")
+                         .arg(describeHostText(message))
+                         .arg(m_waitingMessages.size()));
         }
         if (!m_dropReported) {
             m_dropReported = true;
@@ -254,4 +274,49 @@ void Machine::resetOrClearSequence()
 void Machine::PlaySoundFile(const QString &name)
 {
     m_sound.PlaySoundFile(m_programFolder + name);
+}
+
+bool Machine::diagnosing() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&Machine::diagnosed);
+    return isSignalConnected(signal);
+}
+
+void Machine::diagnose(const char *code, const QString &message)
+{
+    Diagnostic diagnostic;
+    diagnostic.sequence = ++m_diagnosticCount;
+    diagnostic.tMs = sinceStartMs();
+    diagnostic.time = QDateTime::currentDateTimeUtc();
+    diagnostic.link = m_currentLink;
+    diagnostic.job = m_runningJob;
+    diagnostic.code = QString::fromLatin1(code);
+    diagnostic.message = message;
+    emit diagnosed(diagnostic);
+}
+
+// A poll takes the whole buffer with it: say what else it took.
+void Machine::diagnosePollLeftovers(const QString &buffer)
+{
+    const QString poll = Protocol::poll();
+    const qsizetype pollAt = buffer.indexOf(poll);
+    const qsizetype messageAt = buffer.indexOf(QChar(Protocol::SOH));
+    const qsizetype others = buffer.size() - poll.size();
+    if (messageAt >= 0) {
+        diagnose(DiagnosticCode::MessageLostToPoll,
+                 QStringLiteral("a poll at character %1 came with the start of a message (SOH "
+                                "at character %2) in the same input: the poll is answered, the "
+                                "%3 other characters (\"%4\") are lost")
+                     .arg(pollAt + 1)
+                     .arg(messageAt + 1)
+                     .arg(others)
+                     .arg(describeHostText(QString(buffer).remove(pollAt, poll.size()))));
+        return;
+    }
+    diagnose(DiagnosticCode::StrayBytesDropped,
+             QStringLiteral("a poll at character %1 came with %2 other characters (\"%3\"): "
+                            "they are dropped with it")
+                 .arg(pollAt + 1)
+                 .arg(others)
+                 .arg(describeHostText(QString(buffer).remove(pollAt, poll.size()))));
 }

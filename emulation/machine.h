@@ -1,11 +1,13 @@
 #pragma once
 
+#include "diagnostic.h"
 #include "emulatorstate.h"
 #include "machineclock.h"
 #include "machineinterfaces.h"
 #include "receivebuffer.h"
 #include "statustable.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -55,8 +57,8 @@ public:
     // The one receive entry of every link: appends the chunk to ReceiveBuffer, logs it and
     // dispatches once, also for an empty chunk. Each chunk reaches the dispatcher on its own:
     // a chunk that comes while an earlier one is being logged (logging processes events) waits
-    // until that earlier one has been dispatched.
-    void receive(const QString &chunk);
+    // until that earlier one has been dispatched. `from` names the link for diagnostics.
+    void receive(const QString &chunk, HostLinkId from = {});
 
     // Consumes at most one request from ReceiveBuffer and answers it.
     void DispatchReceived();
@@ -105,6 +107,23 @@ public:
     static constexpr size_t kMaxWaitingMessages = 256;
     static constexpr qsizetype kMaxWaitingCharacters = 16 * 1024 * 1024;
 
+    // ---- Diagnosis of what the host sent ----
+    // The link of the chunk being dispatched now (a reply answers it); restored when a chunk
+    // dispatched nested inside a job has been handled.
+    HostLinkId currentLink() const { return m_currentLink; }
+    // Milliseconds since the machine was made: the time base of diagnostics and jobs.
+    double sinceStartMs() const { return m_started.nsecsElapsed() / 1e6; }
+    // Whether anyone listens to diagnosed(); callers compose no message otherwise.
+    bool diagnosing() const;
+    // Announces a diagnostic with the next sequence number, the time, the current link and the
+    // running job.
+    void diagnose(const char *code, const QString &message);
+    // The innermost job running now (0: none); the decoder keeps it.
+    int runningJob() const { return m_runningJob; }
+    void setRunningJob(int job) { m_runningJob = job; }
+    void announceJobFinished(const FinishedJob &job) { emit jobFinished(job); }
+    // ---- end of the diagnosis ----
+
 signals:
     // The display shows this text now (announced at every set, also when it is the same).
     void displayTextChanged(const QString &text);
@@ -119,6 +138,10 @@ signals:
     void longActionsEnded();
     // A complete message was acknowledged but dropped: too many were waiting already.
     void messageDropped(const QString &reason);
+    // Host data met one of the machine's surprising rules (see Diagnostic).
+    void diagnosed(const Diagnostic &diagnostic);
+    // An emboss job has ended (done, stopped by Reset, or failed), after its final rest.
+    void jobFinished(const FinishedJob &job);
 
     // Moments a test rig can hang an action on, announced at exactly that point, so that what
     // a receiver changes applies there: a poll has been recognised and its reply row is not
@@ -143,6 +166,7 @@ private:
     void interpret(const QString &message);
     void sendOnLinks(const QString &text);
     void resetOrClearSequence();
+    void diagnosePollLeftovers(const QString &buffer);
 
     SoundPlayer &m_sound;
     QString m_programFolder;
@@ -152,7 +176,11 @@ private:
     std::vector<HostLink *> m_links;
     MessageInterpreter *m_interpreter = nullptr;
     std::function<void()> m_serialReceiveStep;
-    std::deque<QString> m_pendingChunks;
+    struct Chunk {
+        QString text;
+        HostLinkId from;
+    };
+    std::deque<Chunk> m_pendingChunks;
     bool m_loggingChunk = false;
     int m_messageDepth = 0;
     std::deque<QString> m_waitingMessages;
@@ -165,4 +193,9 @@ private:
     bool m_activity = false;
     QString m_jobTag;
     LinkState m_linkState = LinkState::Waiting;
+    // The diagnosis.
+    QElapsedTimer m_started;
+    HostLinkId m_currentLink;
+    quint64 m_diagnosticCount = 0;
+    int m_runningJob = 0;
 };

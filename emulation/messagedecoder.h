@@ -47,8 +47,13 @@ public:
     // that job runs).
     const StrikeRecord &lastJobStrikes() const { return *m_lastStrikes; }
 
+    // Jobs started so far; the next one gets the number after this.
+    int jobsStarted() const { return m_jobsStarted; }
+
 private:
     void decodeFormat(const QString &body);
+    void diagnoseCardBlock(const QString &cardBlock);
+    void diagnoseRecordsLeft(const QString &body, qsizetype at);
 
     Machine &m_machine;
     CardSurface &m_surface;
@@ -57,4 +62,5 @@ private:
     int32_t m_cardHeight = 0;
     int32_t m_cardWidth = 0;
     std::shared_ptr<StrikeRecord> m_lastStrikes = std::make_shared<StrikeRecord>();
+    int m_jobsStarted = 0;
 };

@@ -137,6 +137,7 @@ CONTROL = {
                        {"cmd": "logs", "clear": True}, {"cmd": "clear_logs"},
                        {"cmd": "monitor", "show": False}, {"cmd": "monitor"}),
     "errors": session({"cmd": "errors"}, {"cmd": "errors", "clear": True}, {"cmd": "dismiss_error"}),
+    "diagnosis": session({"cmd": "diagnostics"}, {"cmd": "diagnostics", "clear": True}, {"cmd": "jobs"}),
     "serial": session({"cmd": "serial_port", "device": "ttyS0"}, {"cmd": "serial_port", "device": "NONE"},
                       {"cmd": "serial_port"}, {"cmd": "state"}),
     "malformed": session(b"hello", b"[1,2]", b"{}", b'{"cmd":"fly"}', b'{"cmd":"state","cmd":"quit"}',

@@ -81,7 +81,7 @@ void SerialLink::VaCommRxChar(QObject *, qint32)
     while (m_comm->ReadChar(byte))
         bytes += byte;
     checkLost();
-    m_machine.receive(CodePage::toText(bytes));
+    m_machine.receive(CodePage::toText(bytes), HostLinkId::serial());
 }
 
 void SerialLink::sendReply(const QString &text)

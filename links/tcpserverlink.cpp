@@ -73,6 +73,8 @@ void TcpServerLink::Close()
         socket->deleteLater();
     }
     m_releasedBytes.clear();
+    m_connectionNumbers.clear();
+    m_releasedNumbers.clear();
     m_listener.close();
     m_active = false;
 }
@@ -96,6 +98,7 @@ void TcpServerLink::acceptConnection(int descriptor)
     // piling up here while a job runs.
     socket->setReadBufferSize(kReadBufferBytes);
     m_connections.append(socket);
+    m_connectionNumbers.insert(socket, ++m_connectionsAccepted);
     connect(socket, &QTcpSocket::readyRead, this,
             [this, socket] { ServerSocketClientRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this,
@@ -132,8 +135,11 @@ void TcpServerLink::release(QTcpSocket *socket)
 {
     m_connections.removeOne(socket);
     // What the host sent before it left still reaches the machine.
-    if (m_readStepQueued.contains(socket))
+    const int number = m_connectionNumbers.take(socket);
+    if (m_readStepQueued.contains(socket)) {
         m_releasedBytes[socket] += socket->readAll();
+        m_releasedNumbers.insert(socket, number);
+    }
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
@@ -158,12 +164,14 @@ void TcpServerLink::readStep(QTcpSocket *socket)
     m_readStepQueued.remove(socket);
     // Bytes of a connection released since its notice were kept for this step.
     QByteArray bytes = m_releasedBytes.take(socket);
+    int number = m_releasedNumbers.take(socket);
     if (m_connections.contains(socket)) {
+        number = m_connectionNumbers.value(socket);
         do {
             bytes += socket->readAll();
         } while (socket->bytesAvailable() > 0);
     }
-    m_machine.receive(CodePage::toText(bytes));
+    m_machine.receive(CodePage::toText(bytes), HostLinkId::tcp(number));
 }
 
 // A reset or failed connection whose notice has not been handled yet still looks connected to

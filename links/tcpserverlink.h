@@ -71,6 +71,10 @@ private:
     // Sockets whose read step is queued, and what released ones still held for it.
     QSet<QTcpSocket *> m_readStepQueued;
     QHash<QTcpSocket *, QByteArray> m_releasedBytes;
+    // Each connection's number, from 1 in accept order, which names its input in diagnostics.
+    QHash<QTcpSocket *, int> m_connectionNumbers;
+    QHash<QTcpSocket *, int> m_releasedNumbers;
+    int m_connectionsAccepted = 0;
     int m_port = 10001;
     bool m_active = false;
 };

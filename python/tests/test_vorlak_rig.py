@@ -65,6 +65,16 @@ def test_job_through_host_and_control(vorlak):
     assert host.poll().state == "ready"
 
 
+def test_three_lines_on_two_fields_are_diagnosed(vorlak):
+    host = vorlak.host()
+    host.send_format(540, 856, [Field(100, 50, 0, 14), (200, 50, 1, 14)])
+    host.send_emboss(["A", "B", "C"], "00043")
+    vorlak.control.wait_idle(60000)
+    codes = [d["code"] for d in vorlak.control.diagnostics(clear=True)]
+    assert codes == ["line_beyond_count", "conversion_error"]
+    assert vorlak.control.diagnostics() == []
+
+
 def test_host_reset_request_is_recognised_on_its_own(vorlak):
     make_ready(vorlak)
     host = vorlak.host()

@@ -117,6 +117,16 @@ class Control:
         """Closes every host connection; how many there were."""
         return self.request("disconnect_host")["closed"]
 
+    # What the machine made of the host's data, and the jobs it archived (--job-dir).
+    def diagnostics(self, clear: bool = False) -> list:
+        """The diagnostics of the host's data, oldest first (clear=True empties the list)."""
+        reply = self.request("diagnostics", clear=True) if clear else self.request("diagnostics")
+        return reply["diagnostics"]
+
+    def jobs(self) -> list:
+        """The jobs archived so far; a ControlError without --job-dir."""
+        return self.request("jobs")["jobs"]
+
     def quit(self) -> Dict[str, Any]:
         """Closes the program as the operator would (the settings file is written)."""
         return self.request("quit")

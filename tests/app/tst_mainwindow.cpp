@@ -2,6 +2,7 @@
 // the minimum size and the resize rule (the workspace takes up every change).
 
 #include "cardpanel.h"
+#include "diagnosticswindow.h"
 #include "hostmessages.h"
 #include "simulatorharness.h"
 #include "widgetpictures.h"
@@ -26,6 +27,7 @@ private slots:
     void componentsAtTheirPlaces_data();
     void componentsAtTheirPlaces();
     void menuEntries();
+    void hostDiagnosisWindowListsNewestLast();
     void windowIconAtEverySize();
     void highlightedEntryKeepsStatusPanels_data();
     void highlightedEntryKeepsStatusPanels();
@@ -90,11 +92,32 @@ void TestMainWindow::menuEntries()
         if (!action->isSeparator())
             entries << action->text();
     }
-    // The machine's four entries, with the two save entries of the test rigs before the end.
+    // The machine's four entries, with the entries added for test rigs before the end.
     QCOMPARE(entries, (QStringList{"&Maschinen Parameter", "&Hintergrundbild laden", "M&onitor",
                                    "&Kartenbild speichern...", "Monitor-&Protokoll speichern...",
-                                   "&Beenden"}));
+                                   "&Host-Diagnose...", "&Beenden"}));
     QCOMPARE(sim.window->windowTitle(), QStringLiteral("Corvane Embosser Simulator"));
+}
+
+// "Host-Diagnose..." lists what the machine diagnosed so far and what follows, newest last.
+void TestMainWindow::hostDiagnosisWindowListsNewestLast()
+{
+    Simulator sim;
+    sim.start();
+    HostClient host(sim.port());
+    QVERIFY(host.connected);
+    host.send("ab" + kPoll);
+    QCOMPARE(host.read(2), ackReply('P'));
+    sim.window->acDiagnostics->trigger();
+    DiagnosticsWindow *list = sim.window->diagnosticsWindow();
+    QVERIFY(list && list->isVisible());
+    host.send(HostMessages::embossData("AB"));
+    QCOMPARE(host.read(2), ackReply('2'));
+    QTRY_VERIFY(list->text().contains(QStringLiteral("no_format")));
+    const QStringList lines = list->text().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).startsWith(QStringLiteral("diagnostic 1 tcp:1 stray_bytes_dropped: ")));
+    QVERIFY(lines.at(1).startsWith(QStringLiteral("diagnostic 2 tcp:1 no_format: ")));
 }
 
 // The window system is handed the program's own icon, at every size the icon theme holds,

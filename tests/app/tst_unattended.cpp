@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -177,6 +178,14 @@ private slots:
     void secondSignalEndsAtOnce();
     void anotherUserWithoutTokenIsRefused();
     void queuedPressesLeaveTheHostAnswered();
+    // Host-data diagnosis.
+    void hostDataIsDiagnosed();
+    // Traffic journal.
+    void journalHasEveryChunkAndReply();
+    void journalRotates();
+    void journalThatCannotBeOpenedEndsWithTwo();
+    // Job archive.
+    void archiveKeepsDoneResetAndFailedJobs();
 };
 
 void TestUnattended::thousandsOfFailingMessagesHeadless()
@@ -448,6 +457,288 @@ void TestUnattended::queuedPressesLeaveTheHostAnswered()
     qInfo() << "poll answered after (ms):" << answerTimes;
     for (qint64 ms : answerTimes)
         QVERIFY2(ms < 50, qPrintable(QString::number(ms)));
+}
+
+// ---- Host-data diagnosis ----
+
+namespace
+{
+QStringList codesOf(const QJsonArray &diagnostics)
+{
+    QStringList codes;
+    for (const QJsonValue &d : diagnostics)
+        codes.append(d.toObject().value("code").toString());
+    return codes;
+}
+} // namespace
+
+void TestUnattended::hostDataIsDiagnosed()
+{
+    Program program({"--diagnostics"});
+    QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
+    Host host(program.hostPort);
+    QVERIFY(host.connected);
+    const QByteArray ack("\x06"
+                         "2");
+    // The second record trims to 13 characters: it and the third are ignored.
+    const QByteArray thirteen = " Y200X050F0P01 ";
+    const QByteArray format = QByteArray("\x01"
+                                         "31\x02"
+                                         "F]00 U0   0540  0856 0100 050 0  14") +
+                              thirteen + " 0300 050 0  14\x03";
+    QCOMPARE(host.exchange(format, 2), ack);
+    QJsonObject reply = program.request(cmd("diagnostics"));
+    QCOMPARE(codesOf(reply.value("diagnostics").toArray()), QStringList{"records_ended"});
+    const QJsonObject ended = reply.value("diagnostics").toArray().at(0).toObject();
+    QVERIFY2(ended.value("message").toString().contains("format record 2 "),
+             qPrintable(ended.value("message").toString()));
+    QCOMPARE(ended.value("link").toString(), QStringLiteral("tcp:1"));
+    QCOMPARE(ended.value("seq").toInt(), 1);
+    QVERIFY(ended.value("job").isNull());
+
+    // Three lines on a two-field format: the third uses an entry never written and fails.
+    QCOMPARE(host.exchange(formatWithFont('0').replace("  14\x03", "  14 0200 050 0  14\x03"), 2),
+             ack);
+    QCOMPARE(host.exchange("\x01"
+                           "31\x02"
+                           "T]00A\r\nB\r\nC@T1\x03",
+                           2),
+             ack);
+    QCOMPARE(program.request({{"cmd", "wait_idle"}, {"timeout_ms", 5000}}).value("idle"), true);
+    reply = program.request({{"cmd", "diagnostics"}, {"clear", true}});
+    QCOMPARE(codesOf(reply.value("diagnostics").toArray()),
+             (QStringList{"records_ended", "line_beyond_count", "conversion_error"}));
+    QCOMPARE(reply.value("count").toInt(), 3);
+    const QJsonObject failed = reply.value("diagnostics").toArray().at(2).toObject();
+    QVERIFY(failed.value("message").toString().contains("ist kein g"));
+    QCOMPARE(failed.value("job").toInt(), 1);
+    QCOMPARE(program.request(cmd("diagnostics")).value("count").toInt(), 0);
+
+    // --diagnostics: each one also as a line on stderr.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return program.stderrText.contains("tcp:1 job 1 conversion_error: "); }, 5000));
+    QVERIFY2(
+        program.stderrText.contains("vorlak: diagnostic 1 tcp:1 records_ended: format record 2 "),
+        program.stderrText.constData());
+    QVERIFY(program.stderrText.contains("vorlak: diagnostic 2 tcp:1 job 1 line_beyond_count: "
+                                        "emboss line 3 (\"C\")"));
+}
+
+// ---- Traffic journal ----
+
+namespace
+{
+QList<QJsonObject> journalLines(const QString &path)
+{
+    QFile file(path);
+    QList<QJsonObject> lines;
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        // A line that does not parse shows up as an empty object and fails the comparisons.
+        lines.append(error.error == QJsonParseError::NoError ? document.object() : QJsonObject());
+    }
+    return lines;
+}
+
+// "rx tcp:1 04 33 31 05 #431#5" per traffic line, "event operator press clear" and
+// "event diagnostic stray_bytes_dropped" per event.
+QStringList described(const QList<QJsonObject> &lines)
+{
+    QStringList out;
+    for (const QJsonObject &line : lines) {
+        const QString dir = line.value("dir").toString();
+        if (dir == "event") {
+            out.append(QStringLiteral("event %1 %2").arg(
+                line.value("kind").toString(),
+                line.value(line.value("kind") == "operator" ? "action" : "code").toString()));
+        } else {
+            out.append(QStringLiteral("%1 %2 %3 %4")
+                           .arg(dir, line.value("link").toString(), line.value("hex").toString(),
+                                line.value("text").toString()));
+        }
+    }
+    return out;
+}
+} // namespace
+
+void TestUnattended::journalHasEveryChunkAndReply()
+{
+    QTemporaryDir where;
+    const QString path = where.filePath("traffic.jsonl");
+    Program program({"--journal", path});
+    QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
+    QCOMPARE(program.request({{"cmd", "monitor"}, {"show", false}}).value("shown"), false);
+    Host host(program.hostPort);
+    QVERIFY(host.connected);
+    const QByteArray powered("\x06"
+                             "P");
+    QCOMPARE(host.exchange(kPoll, 2), powered);
+    QCOMPARE(host.exchange("ab" + kPoll, 2), powered);
+    QCOMPARE(program.request({{"cmd", "press"}, {"button", "clear"}}).value("ok"), true);
+    QCOMPARE(program.request({{"cmd", "wait_idle"}, {"timeout_ms", 5000}}).value("idle"), true);
+    const QStringList expected{
+        "rx tcp:1 04 33 31 05 #431#5",
+        "tx tcp:1 06 50 #6P",
+        "rx tcp:1 61 62 04 33 31 05 ab#431#5",
+        "event diagnostic stray_bytes_dropped",
+        "tx tcp:1 06 50 #6P",
+        "event operator press clear",
+    };
+    // Written while the program runs, within a fraction of a second.
+    QVERIFY2(QTest::qWaitFor([&] { return described(journalLines(path)) == expected; }, 3000),
+             qPrintable(described(journalLines(path)).join('\n')));
+
+    // The orderly close of SIGTERM writes what came last.
+    QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06"
+                                                 "1"));
+    ::kill(static_cast<pid_t>(program.process.processId()), SIGTERM);
+    QVERIFY(program.finishes(10000));
+    const QList<QJsonObject> lines = journalLines(path);
+    QCOMPARE(described(lines).mid(0, expected.size()), expected);
+    QCOMPARE(described(lines).mid(expected.size()),
+             (QStringList{"rx tcp:1 04 33 31 05 #431#5", "tx tcp:1 06 31 #61"}));
+    double last = 0;
+    for (const QJsonObject &line : lines) {
+        QVERIFY(line.value("t_ms").isDouble());
+        QVERIFY(line.value("t_ms").toDouble() >= last);
+        last = line.value("t_ms").toDouble();
+    }
+}
+
+void TestUnattended::journalRotates()
+{
+    QTemporaryDir where;
+    const QString path = where.filePath("traffic.jsonl");
+    // About 2 KiB per file: a few dozen lines.
+    Program program({"--journal", path, "--journal-max-mb", "0.002"});
+    QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
+    Host host(program.hostPort);
+    QVERIFY(host.connected);
+    for (int i = 0; i < 120; ++i) {
+        QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06"
+                                                     "P"));
+        if (i % 20 == 0)
+            QTest::qWait(150); // lets the writer take more than one batch
+    }
+    QCOMPARE(program.request(cmd("quit")).value("ok"), true);
+    QVERIFY(program.finishes(10000));
+    QVERIFY(QFileInfo::exists(path + ".1"));
+    const QList<QJsonObject> older = journalLines(path + ".1");
+    const QList<QJsonObject> newer = journalLines(path);
+    QVERIFY(!older.isEmpty() && !newer.isEmpty());
+    QVERIFY(older.size() + newer.size() < 240); // earlier files were replaced
+    for (const QJsonObject &line : older + newer)
+        QVERIFY(line.value("dir") == "rx" || line.value("dir") == "tx");
+    QCOMPARE(newer.last().value("hex").toString(), QStringLiteral("06 50"));
+}
+
+void TestUnattended::journalThatCannotBeOpenedEndsWithTwo()
+{
+    Program program({"--journal", "/nonexistent-folder/traffic.jsonl"});
+    QVERIFY(program.finishes(10000));
+    QCOMPARE(program.process.exitCode(), 2);
+    QVERIFY2(program.stderrText.contains(
+                 "vorlak: cannot open the journal /nonexistent-folder/traffic.jsonl: "),
+             program.stderrText.constData());
+}
+
+// ---- Job archive ----
+
+namespace
+{
+QJsonObject jsonFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+} // namespace
+
+void TestUnattended::archiveKeepsDoneResetAndFailedJobs()
+{
+    QTemporaryDir where;
+    const QString jobs = where.filePath("jobs");
+    // At a tenth of the real pace a job of 30 glyphs takes half a second: long enough to reset.
+    Program program({"--job-dir", jobs}, 10);
+    QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
+    Host host(program.hostPort);
+    QVERIFY(host.connected);
+    const QByteArray ack("\x06"
+                         "2");
+    auto emboss = [](const QByteArray &text, const QByteArray &tag) {
+        return "\x01"
+               "31\x02"
+               "T]00" +
+               text + "@" + tag + "\x03";
+    };
+    auto waitIdle = [&] {
+        return program.request({{"cmd", "wait_idle"}, {"timeout_ms", 10000}}, 15000).value("idle");
+    };
+
+    // Done; the tag's separator and blank do not reach the file name.
+    QCOMPARE(host.exchange(formatWithFont('0'), 2), ack);
+    QCOMPARE(host.exchange(emboss("AB", "T/1 x"), 2), ack);
+    QCOMPARE(waitIdle(), true);
+    const QJsonObject done = jsonFile(jobs + "/000001-T_1_x.json");
+    QCOMPARE(done.value("job").toInt(), 1);
+    QCOMPARE(done.value("tag").toString(), QStringLiteral("T/1 x"));
+    QCOMPARE(done.value("outcome").toString(), QStringLiteral("done"));
+    QVERIFY(done.value("error").isNull());
+    QVERIFY(done.value("started_ms").toDouble() > 0);
+    QVERIFY(done.value("ended_ms").toDouble() > done.value("started_ms").toDouble());
+    QCOMPARE(done.value("format").toObject(),
+             program.request(cmd("state")).value("format").toObject());
+    QCOMPARE(done.value("glyphs").toArray(),
+             program.request(cmd("glyphs")).value("glyphs").toArray());
+    QCOMPARE(done.value("glyphs").toArray().size(), 2);
+    QCOMPARE(done.value("diagnostics").toArray(), QJsonArray());
+    // The picture is the one save_card makes.
+    QCOMPARE(program.request({{"cmd", "save_card"}, {"path", "now.png"}}).value("ok"), true);
+    const QImage archived(jobs + "/000001-T_1_x.png");
+    QVERIFY(!archived.isNull());
+    QCOMPARE(archived, QImage(program.folder + "/now.png"));
+
+    // Stopped by Reset (which acts once the machine is no longer powered on).
+    QCOMPARE(program.request({{"cmd", "press"}, {"button", "clear"}}).value("ok"), true);
+    QCOMPARE(waitIdle(), true);
+    QCOMPARE(host.exchange(emboss("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "RESET"), 2), ack);
+    QCOMPARE(program.request({{"cmd", "press"}, {"button", "reset"}}).value("ok"), true);
+    QCOMPARE(waitIdle(), true);
+    const QJsonObject reset = jsonFile(jobs + "/000002-RESET.json");
+    QCOMPARE(reset.value("outcome").toString(), QStringLiteral("reset"));
+    QVERIFY(reset.value("glyphs").toArray().size() < 30);
+    QVERIFY(QFileInfo::exists(jobs + "/000002-RESET.png"));
+
+    // Failed on a font selector that is no digit.
+    QCOMPARE(host.exchange(formatWithFont('A'), 2), ack);
+    QCOMPARE(host.exchange(emboss("AB", "FAIL1"), 2), ack);
+    QCOMPARE(waitIdle(), true);
+    const QJsonObject failed = jsonFile(jobs + "/000003-FAIL1.json");
+    QCOMPARE(failed.value("outcome").toString(), QStringLiteral("error"));
+    QCOMPARE(failed.value("error").toString(), QStringLiteral("'A' ist kein gültiger Integerwert"));
+    QCOMPARE(failed.value("glyphs").toArray(), QJsonArray());
+    const QJsonArray diagnostics = failed.value("diagnostics").toArray();
+    QCOMPARE(diagnostics.size(), 1);
+    QCOMPARE(diagnostics.at(0).toObject().value("code").toString(),
+             QStringLiteral("conversion_error"));
+    QCOMPARE(diagnostics.at(0).toObject().value("job").toInt(), 3);
+    QVERIFY(!QImage(jobs + "/000003-FAIL1.png").isNull());
+
+    const QJsonArray listed = program.request(cmd("jobs")).value("jobs").toArray();
+    QCOMPARE(listed.size(), 3);
+    QStringList outcomes;
+    for (const QJsonValue &job : listed)
+        outcomes.append(job.toObject().value("outcome").toString());
+    QCOMPARE(outcomes, (QStringList{"done", "reset", "error"}));
+    QCOMPARE(listed.at(2).toObject().value("json").toString(),
+             QDir(jobs).canonicalPath() + "/000003-FAIL1.json");
+    QVERIFY(listed.at(2).toObject().value("problem").isNull());
 }
 
 QTEST_GUILESS_MAIN(TestUnattended)

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "diagnostic.h"
+#include "embossjob.h"
+#include "formattable.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+// The control port's JSON forms of the machine's records, shared by its commands, the journal
+// and the job archive so that each shows them alike.
+namespace HostJson
+{
+// The active format as "state" gives it: count, card size in 0.1 mm, fields.
+QJsonObject format(const FormatTable &table, int32_t cardWidth, int32_t cardHeight);
+// Struck glyphs in strike order as "glyphs" gives them.
+QJsonArray glyphs(const StrikeRecord &record);
+// One diagnostic: seq, t_ms, time, link, job (or null), code, message.
+QJsonObject diagnostic(const Diagnostic &diagnostic);
+// Milliseconds with three decimals, as a JSON number.
+double milliseconds(double ms);
+} // namespace HostJson
