@@ -455,8 +455,10 @@ void TestUnattended::queuedPressesLeaveTheHostAnswered()
                                    "R"));
     }
     qInfo() << "poll answered after (ms):" << answerTimes;
+    // Answered between two presses, not behind a reset sequence (2 s): the bound leaves room
+    // for reading the 2,000 request lines, which a sanitizer build on a busy machine needs.
     for (qint64 ms : answerTimes)
-        QVERIFY2(ms < 50, qPrintable(QString::number(ms)));
+        QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
 }
 
 // ---- Host-data diagnosis ----
