@@ -212,10 +212,9 @@ void TestMainWindow::menuBarColours()
     for (int y = 0; y < bar->height(); ++y)
         for (int x = dateiItem.left(); x <= infoItem.right(); ++x) {
             const QRgb pixel = open.pixel(x, y);
-            QVERIFY2(isGrey(pixel), qPrintable(QStringLiteral("pixel %1, %2: %3")
-                                                    .arg(x)
-                                                    .arg(y)
-                                                    .arg(pixel, 8, 16)));
+            QVERIFY2(
+                isGrey(pixel),
+                qPrintable(QStringLiteral("pixel %1, %2: %3").arg(x).arg(y).arg(pixel, 8, 16)));
             darkest = qMin(darkest, qRed(pixel));
         }
     QCOMPARE(darkest, 0); // black captions
@@ -248,8 +247,8 @@ void TestMainWindow::dropDownTakesTheBarsFont()
     // The entries are laid out in it too: "Maschinen Parameter" is as wide as the bar's font
     // makes it.
     const QRect entry = datei->actionGeometry(sim.window->acSetup);
-    QVERIFY(entry.width() >= QFontMetrics(bar->font()).horizontalAdvance(
-                                 QStringLiteral("Maschinen Parameter")));
+    QVERIFY(entry.width() >=
+            QFontMetrics(bar->font()).horizontalAdvance(QStringLiteral("Maschinen Parameter")));
 }
 
 void TestMainWindow::statusBarPanels()

@@ -46,7 +46,6 @@ QByteArray formatWithFont(char font)
            font + "  14\x03";
 }
 
-
 // One run of the program with its own data folder, host port and control port.
 class Program
 {
@@ -208,8 +207,7 @@ void TestUnattended::thousandsOfFailingMessagesHeadless()
         QVERIFY2(ack == QByteArray("\x06"
                                    "2"),
                  qPrintable(QStringLiteral("message %1 got %2").arg(i).arg(ack.toHex())));
-        QCOMPARE(program.requestAtOnce({{"cmd", "wait_idle"}, {"timeout_ms", 5000}})
-                     .value("idle"),
+        QCOMPARE(program.requestAtOnce({{"cmd", "wait_idle"}, {"timeout_ms", 5000}}).value("idle"),
                  QJsonValue(true));
     }
     // Still the machine: a poll is answered (powered on until the first Clear).
@@ -555,9 +553,10 @@ QStringList described(const QList<QJsonObject> &lines)
     for (const QJsonObject &line : lines) {
         const QString dir = line.value("dir").toString();
         if (dir == "event") {
-            out.append(QStringLiteral("event %1 %2").arg(
-                line.value("kind").toString(),
-                line.value(line.value("kind") == "operator" ? "action" : "code").toString()));
+            out.append(QStringLiteral("event %1 %2")
+                           .arg(line.value("kind").toString(),
+                                line.value(line.value("kind") == "operator" ? "action" : "code")
+                                    .toString()));
         } else {
             out.append(QStringLiteral("%1 %2 %3 %4")
                            .arg(dir, line.value("link").toString(), line.value("hex").toString(),
