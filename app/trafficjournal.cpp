@@ -51,7 +51,7 @@ bool TrafficJournal::open(const QString &path, qint64 maxBytes, QString *error)
         {m_window.btnReset, "reset"}, {m_window.btnPause, "pause"}, {m_window.btnClear, "clear"}};
     for (const auto &[button, name] : buttons) {
         connect(button, &QPushButton::clicked, this,
-                [this, name] { operatorAction(QStringLiteral("press %1").arg(name)); });
+                [this, name = name] { operatorAction(QStringLiteral("press %1").arg(name)); });
     }
     const std::pair<QCheckBox *, const char *> faults[] = {
         {m_window.cbFeederEmpty, "feeder_empty"},
@@ -59,7 +59,7 @@ bool TrafficJournal::open(const QString &path, qint64 maxBytes, QString *error)
         {m_window.cbYMotorError, "y_motor_error"},
         {m_window.cbXMotorError, "x_motor_error"}};
     for (const auto &[box, name] : faults) {
-        connect(box, &QCheckBox::toggled, this, [this, name](bool on) {
+        connect(box, &QCheckBox::toggled, this, [this, name = name](bool on) {
             operatorAction(QStringLiteral("fault %1 %2").arg(name, on ? "on" : "off"));
         });
     }
