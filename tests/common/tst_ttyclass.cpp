@@ -15,17 +15,17 @@ namespace
 // "=4" after it writes a type file with "4\n" in it.
 void describe(const QString &root, const QStringList &ttys)
 {
-    for (const QString &spec : ttys) {
-        const QString name = spec.section(QLatin1Char('='), 0, 0);
+    for (const QString &entry : ttys) {
+        const QString name = entry.section(QLatin1Char('='), 0, 0);
         QString folder = root + QLatin1Char('/') + name;
         folder.replace(QStringLiteral("//"), QStringLiteral("/device/driver"));
         if (folder.endsWith(QLatin1Char('/')))
             folder += QStringLiteral("device");
         QVERIFY(QDir().mkpath(folder));
-        if (spec.contains(QLatin1Char('='))) {
+        if (entry.contains(QLatin1Char('='))) {
             const QString tty = root + QLatin1Char('/') + name.section(QLatin1Char('/'), 0, 0);
             writeAll(tty + QStringLiteral("/type"),
-                     spec.section(QLatin1Char('='), 1).toUtf8() + '\n');
+                     entry.section(QLatin1Char('='), 1).toUtf8() + '\n');
         }
     }
 }
@@ -59,7 +59,7 @@ private slots:
 
 void TestTtyClass::entryTellsWhatIsBehindIt_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("entry");
     QTest::addColumn<bool>("hasDevice");
     QTest::addColumn<bool>("hasDriver");
     QTest::addColumn<bool>("hasUartType");
@@ -72,13 +72,13 @@ void TestTtyClass::entryTellsWhatIsBehindIt_data()
 
 void TestTtyClass::entryTellsWhatIsBehindIt()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, entry);
     QTemporaryDir dir;
-    describe(dir.path(), {spec});
+    describe(dir.path(), {entry});
     const QList<TtyClassEntry> entries = ttyClassEntries(dir.path(), everything);
     QCOMPARE(entries.size(), 1);
     const TtyClassEntry &e = entries.first();
-    QCOMPARE(e.name, spec.section(QLatin1Char('/'), 0, 0));
+    QCOMPARE(e.name, entry.section(QLatin1Char('/'), 0, 0));
     QTEST(e.hasDevice, "hasDevice");
     QTEST(e.hasDriver, "hasDriver");
     QTEST(e.hasUartType, "hasUartType");
