@@ -68,7 +68,8 @@ void EventStream::connectMachine(TfrmVorlak &window, ErrorReporter *errors)
             });
     connect(&machine, &Machine::traffic, this,
             [this](Machine::Direction direction, const QString &text) {
-                if (m_clients.empty())
+                // The serial link's look during each strike hands over empty chunks too.
+                if (m_clients.empty() || text.isEmpty())
                     return;
                 publish("traffic",
                         {{QStringLiteral("dir"), direction == Machine::Direction::Received

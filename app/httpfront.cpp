@@ -7,7 +7,6 @@
 #include "httpresponse.h"
 #include "tcpserverlink.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QImage>
@@ -199,18 +198,26 @@ void HttpFront::state(const QHttpServerRequest &, QTcpSocket *socket, bool close
 
 void HttpFront::cardPicture(const QHttpServerRequest &, QTcpSocket *socket, bool close)
 {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    // Little compression: the picture changes with every strike and is asked for as often.
-    if (!m_window.cardPicture().save(&buffer, "PNG", 80)) {
+    // The picture as it is now; only its encoding happens elsewhere.
+    const bool started =
+        m_pngEncoder.encode(m_window.cardPicture(), socket, [socket, close](const QByteArray &png) {
+            if (png.isEmpty()) {
+                HttpResponse::writeJson(socket, 500,
+                                        HttpResponse::errorObject(QStringLiteral(
+                                            "the card picture could not be encoded")),
+                                        {}, close);
+                return;
+            }
+            HttpResponse::write(socket, 200, QByteArrayLiteral("image/png"), png, {}, close);
+        });
+    if (!started) {
         HttpResponse::writeJson(
-            socket, 500,
-            HttpResponse::errorObject(QStringLiteral("the card picture could not be encoded")),
-            {}, close);
-        return;
+            socket, 503,
+            HttpResponse::errorObject(QStringLiteral("the card picture is being encoded for %1 "
+                                                     "requests already; ask again")
+                                          .arg(PngEncoder::kMaxInFlight)),
+            {{"Retry-After", "1"}}, close);
     }
-    HttpResponse::write(socket, 200, QByteArrayLiteral("image/png"), png, {}, close);
 }
 
 void HttpFront::eventStream(const QHttpServerRequest &, QTcpSocket *socket, bool close)

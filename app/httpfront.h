@@ -1,6 +1,7 @@
 #pragma once
 
 #include "eventstream.h"
+#include "pngencoder.h"
 
 #include <QAbstractHttpServer>
 #include <QHostAddress>
@@ -65,6 +66,7 @@ private:
     TfrmVorlak &m_window;
     ControlCommands &m_commands;
     EventStream m_events;
+    PngEncoder m_pngEncoder;
     HttpListener *m_listener = nullptr;
     QByteArray m_token;
     QString m_listenError;
