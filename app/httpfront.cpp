@@ -135,23 +135,24 @@ bool HttpFront::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     if (needsToken && !authorised(request)) {
         HttpResponse::writeJson(
             socket, 401,
-            HttpResponse::errorObject(QStringLiteral(
-                "unauthorized: this front needs \"Authorization: Bearer TOKEN\"")),
+            HttpResponse::errorObject(
+                QStringLiteral("unauthorized: this front needs \"Authorization: Bearer TOKEN\"")),
             {{"WWW-Authenticate", "Bearer"}}, close);
         return true;
     }
     if (route == std::end(kRoutes)) {
-        HttpResponse::writeJson(socket, 404, HttpResponse::errorObject("no such path: " + path),
-                                {}, close);
+        HttpResponse::writeJson(socket, 404, HttpResponse::errorObject("no such path: " + path), {},
+                                close);
         return true;
     }
     const QByteArray method = methodName(request.method());
     if (method != route->method) {
-        HttpResponse::writeJson(socket, 405,
-                                HttpResponse::errorObject(QStringLiteral("%1 takes %2, not %3")
-                                                              .arg(path, QLatin1String(route->method),
-                                                                   QLatin1String(method))),
-                                {{"Allow", route->method}}, close);
+        HttpResponse::writeJson(
+            socket, 405,
+            HttpResponse::errorObject(
+                QStringLiteral("%1 takes %2, not %3")
+                    .arg(path, QLatin1String(route->method), QLatin1String(method))),
+            {{"Allow", route->method}}, close);
         return true;
     }
     (this->*route->handler)(request, socket, close);
@@ -176,8 +177,8 @@ void HttpFront::command(const QHttpServerRequest &request, QTcpSocket *socket, b
     // (its parent) has gone.
     auto *requester = new QObject(socket);
     QPointer<QTcpSocket> connection(socket);
-    const ControlCommands::Result reply =
-        m_commands.runLine(body, requester, [requester, connection, close](const QJsonObject &later) {
+    const ControlCommands::Result reply = m_commands.runLine(
+        body, requester, [requester, connection, close](const QJsonObject &later) {
             HttpResponse::writeJson(connection, 200, later, {}, close);
             requester->deleteLater();
         });
@@ -255,19 +256,20 @@ void HttpFront::health(const QHttpServerRequest &, QTcpSocket *socket, bool clos
 void HttpFront::page(const QHttpServerRequest &request, QTcpSocket *socket, bool close)
 {
     const QString path = request.url().path();
-    const auto file = std::find_if(std::begin(kPageFiles), std::end(kPageFiles),
-                                   [&](const PageFile &f) { return path == QLatin1String(f.path); });
+    const auto file =
+        std::find_if(std::begin(kPageFiles), std::end(kPageFiles),
+                     [&](const PageFile &f) { return path == QLatin1String(f.path); });
     const bool known = file != std::end(kPageFiles);
     QFile resource(known ? QString::fromLatin1(file->resource) : QString());
     if (!known || !resource.open(QIODevice::ReadOnly)) {
-        HttpResponse::writeJson(socket, 404, HttpResponse::errorObject("no such path: " + path),
-                                {}, close);
+        HttpResponse::writeJson(socket, 404, HttpResponse::errorObject("no such path: " + path), {},
+                                close);
         return;
     }
-    HttpResponse::write(socket, 200, file->contentType, resource.readAll(),
-                        {{"Content-Security-Policy",
-                          "default-src 'self'; img-src 'self' blob: data:; "
-                          "connect-src 'self'; frame-ancestors 'none'"},
-                         {"X-Content-Type-Options", "nosniff"}},
-                        close);
+    HttpResponse::write(
+        socket, 200, file->contentType, resource.readAll(),
+        {{"Content-Security-Policy", "default-src 'self'; img-src 'self' blob: data:; "
+                                     "connect-src 'self'; frame-ancestors 'none'"},
+         {"X-Content-Type-Options", "nosniff"}},
+        close);
 }
