@@ -53,10 +53,13 @@ void EventStream::connectMachine(TfrmVorlak &window, ErrorReporter *errors)
         publish("strike", {{QStringLiteral("count"), static_cast<qint64>(strikes.size())},
                            {QStringLiteral("glyph"), HostJson::glyphs(last).first()}});
     });
-    connect(&machine, &Machine::cardErased, this, [this] {
+    // Reset and Clear erase the card; a new message wipes its glyphs, a format resizes it.
+    const auto cardErased = [this] {
         if (!m_clients.empty())
             publish("card_erased", {});
-    });
+    };
+    connect(&machine, &Machine::cardErased, this, cardErased);
+    connect(&machine, &Machine::cardRepainted, this, cardErased);
     connect(&machine, &Machine::jobStarted, this, [this, &machine] {
         if (!m_clients.empty())
             publish("job_start", {{QStringLiteral("job"), machine.runningJob()},

@@ -122,6 +122,7 @@ public:
     int runningJob() const { return m_runningJob; }
     void setRunningJob(int job) { m_runningJob = job; }
     void announceJobFinished(const FinishedJob &job) { emit jobFinished(job); }
+    void announceCardRepainted() { emit cardRepainted(); }
     // ---- end of the diagnosis ----
 
 signals:
@@ -134,6 +135,9 @@ signals:
     void traffic(Machine::Direction direction, const QString &text);
     // Reset or Clear has erased the card: its picture is to be drawn afresh.
     void cardErased();
+    // The decoder has painted the card afresh: a new message wiped the earlier glyphs, or a
+    // format gave the card a new size.
+    void cardRepainted();
     // The outermost dispatch, reset or clear sequence has returned.
     void longActionsEnded();
     // A complete message was acknowledged but dropped: too many were waiting already.

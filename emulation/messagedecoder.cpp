@@ -31,6 +31,7 @@ void MessageDecoder::InterpretMessage(const QString &message)
     m_machine.state().AbortRequested = false;
     // Glyphs are not part of the card's painting: this erases those of an earlier job.
     m_surface.repaintNow();
+    m_machine.announceCardRepainted();
     // Input that arrives while this runs (polls during a job) starts a fresh buffer.
     m_machine.ReceiveBuffer().clear();
     if (m_machine.runningJob() != 0 && m_machine.diagnosing()) {
@@ -82,6 +83,7 @@ void MessageDecoder::decodeFormat(const QString &body)
     m_cardHeight = HostStrToIntDef(TrimBlanks(cardBlock.mid(2, 4)), 0);
     m_cardWidth = HostStrToIntDef(TrimBlanks(cardBlock.mid(8, 4)), 0);
     m_surface.SetCardSize(m_cardWidth, m_cardHeight);
+    m_machine.announceCardRepainted();
     if ((m_cardHeight == 0 || m_cardWidth == 0) && m_machine.diagnosing())
         diagnoseCardBlock(cardBlock);
 

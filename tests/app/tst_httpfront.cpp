@@ -392,10 +392,23 @@ void TestHttpFront::eventsOfAJob()
     QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06P"));
     QVERIFY(rig.post(R"({"cmd":"press","button":"clear"})").json().value("ok").toBool());
     QVERIFY(events.waitFor("card_erased"));
-    QCOMPARE(
-        host.exchange(
-            HostMessages::formatDefinition({HostMessages::record("100", "050", '0', "14")}), 2),
-        QByteArray("\x06\x32"));
+    const qsizetype erasedBefore = events.names().count("card_erased");
+    QCOMPARE(host.exchange(
+                 HostMessages::formatDefinition(HostMessages::cardBlock("0480", "0760"),
+                                                {HostMessages::record("100", "050", '0', "14")}),
+                 2),
+             QByteArray("\x06\x32"));
+    // The format gives the card a new size: the stream says so, and the picture has it.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            events.pump();
+            return events.names().count("card_erased") > erasedBefore;
+        },
+        5000));
+    const QJsonObject card = rig.get("/api/state").json().value("card").toObject();
+    QCOMPARE(QImage::fromData(rig.get("/api/card.png").body, "PNG").size(),
+             QSize(card.value("width_px").toInt(), card.value("height_px").toInt()));
+    QVERIFY(card.value("width_px").toInt() != 500);
     QCOMPARE(host.exchange(HostMessages::embossData("AB1", "T7"), 2), QByteArray("\x06\x32"));
     QVERIFY(events.waitFor("job_end", 20000));
     events.pump();
