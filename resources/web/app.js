@@ -117,14 +117,6 @@
         }
     }
 
-    // For the page's own tests: the display's font and geometry (nothing that changes state).
-    window.vorlakPage = Object.freeze({
-        lcd: LCD,
-        lcdSize: Object.freeze({ width: LCD_W, height: LCD_H }),
-        fontFirstCode: FONT_FIRST,
-        font: FONT,
-    });
-
     // --- page elements ------------------------------------------------------------------------
 
     const $ = (id) => document.getElementById(id);
@@ -172,8 +164,11 @@
 
     class Unauthorized extends Error {}
 
-    // Shows the token form; resolves once a token was entered.
-    function askForToken() {
+    let tokenNeeded = false;
+
+    // Shows the token form (once); the page asks the API nothing more until a token is entered.
+    function showTokenForm() {
+        tokenNeeded = true;
         if (el.tokenForm.hidden) {
             el.tokenReason.textContent = storedToken()
                 ? 'Das Token wurde abgelehnt. Bitte das Zugangs-Token des Simulators eingeben.'
@@ -183,6 +178,10 @@
             el.tokenInput.focus();
         }
         setConnection('token');
+    }
+
+    // Resolves once a token was entered.
+    function tokenEntered() {
         return new Promise((resolve) => tokenWaiters.push(resolve));
     }
 
@@ -198,6 +197,7 @@
             // kept in memoryToken only
         }
         el.tokenForm.hidden = true;
+        tokenNeeded = false;
         const waiters = tokenWaiters;
         tokenWaiters = [];
         waiters.forEach((resolve) => resolve());
@@ -209,7 +209,7 @@
         opts.headers = authHeaders(opts.headers);
         const response = await fetch(path, opts);
         if (response.status === 401) {
-            askForToken();
+            showTokenForm();
             throw new Unauthorized('401');
         }
         return response;
@@ -232,9 +232,22 @@
         return reply;
     }
 
+    let problemIsErrorBox = false;
+
     function showProblem(text) {
+        problemIsErrorBox = false;
         el.lastError.hidden = !text;
         el.lastError.textContent = text || '';
+    }
+
+    // The program's open error box, while it is open.
+    function showErrorBox(text) {
+        if (text) {
+            showProblem('Fehlermeldung: ' + text);
+            problemIsErrorBox = true;
+        } else if (problemIsErrorBox) {
+            showProblem('');
+        }
     }
 
     // --- what the page shows ------------------------------------------------------------------
@@ -326,6 +339,8 @@
     function requestState(snapshot) {
         if (snapshot)
             stateRound.snapshot = true;
+        if (tokenNeeded)
+            return;
         if (stateRound.inFlight) {
             stateRound.pending = true;
             return;
@@ -369,8 +384,7 @@
             if (state.faults && faultChanges === faultsBefore)
                 showFaults(state.faults);
             setJobRunning(state.job_running === true);
-            if (state.error_box)
-                showProblem('Fehlermeldung: ' + state.error_box);
+            showErrorBox(state.error_box);
         } catch (e) {
             if (snapshot)
                 stateRound.snapshot = true;
@@ -469,29 +483,38 @@
             this.buffer = '';
             this.name = '';
             this.data = [];
+            this.afterCR = false;
+            this.scanned = 0;
         }
 
         push(chunk) {
+            if (!chunk)
+                return;
+            // A CR that ended the last chunk may have been the first half of CR LF.
+            if (this.afterCR && chunk[0] === '\n')
+                chunk = chunk.slice(1);
+            this.afterCR = false;
             this.buffer += chunk;
             let start = 0;
+            // The unfinished line kept from the last chunk holds no line end: not searched again.
+            let end = this.scanned;
             for (;;) {
-                let end = start;
                 while (end < this.buffer.length && this.buffer[end] !== '\n' && this.buffer[end] !== '\r')
                     ++end;
                 if (end >= this.buffer.length)
                     break;
                 let next = end + 1;
                 if (this.buffer[end] === '\r') {
-                    // A CR at the very end may be the first half of CR LF.
                     if (next >= this.buffer.length)
-                        break;
-                    if (this.buffer[next] === '\n')
+                        this.afterCR = true;
+                    else if (this.buffer[next] === '\n')
                         ++next;
                 }
                 this.line(this.buffer.slice(start, end));
-                start = next;
+                start = end = next;
             }
             this.buffer = this.buffer.slice(start);
+            this.scanned = this.buffer.length;
         }
 
         line(line) {
@@ -594,7 +617,8 @@
                 });
                 if (response.status === 401) {
                     clearTimeout(stall);
-                    await askForToken();
+                    showTokenForm();
+                    await tokenEntered();
                     continue;
                 }
                 if (!response.ok || !response.body)
@@ -625,6 +649,16 @@
             retry = Math.min(retry * 2, RETRY_MAX_MS);
         }
     }
+
+    // For the page's own tests: the display's font and geometry and the event stream's reader
+    // (nothing that changes what the page shows).
+    window.vorlakPage = Object.freeze({
+        lcd: LCD,
+        lcdSize: Object.freeze({ width: LCD_W, height: LCD_H }),
+        fontFirstCode: FONT_FIRST,
+        font: FONT,
+        EventStreamParser: EventStreamParser,
+    });
 
     // --- start --------------------------------------------------------------------------------
 

@@ -317,6 +317,30 @@ async function run() {
     const differing = font.map((g, i) => (g === pageFont[i] ? null : String.fromCharCode(32 + i))).filter(Boolean);
     check(differing.length === 0, `the page draws these characters unlike the window: ${differing.join(' ')}`);
 
+    // The page's reader of the event stream, however the bytes are cut into chunks.
+    const streams = [
+        // [name, chunks, expected events as "name=data"]
+        ['one event', ['event: display\ndata: {"a":1}\n\n'], ['display={"a":1}']],
+        ['CR LF split between chunks', ['event: strike\r', '\ndata: 1\r\n\r', '\n'], ['strike=1']],
+        ['lone CR line ends', ['event: x\rdata: 2\r\r'], ['x=2']],
+        ['CR at a chunk end, then an empty chunk', ['event: a\r', '', '\ndata: 1\r', '\r\n'], ['a=1']],
+        ['keep-alive comments', [': keep-alive\n\n', 'event: y\n: inside\ndata: 3\n\n'], ['y=3']],
+        ['several data lines', ['data: a\ndata:b\n\n'], ['message=a\nb']],
+        ['no event without data', ['event: z\n\n', 'event: w\ndata: 4\n\n'], ['w=4']],
+        ['cut in the middle of a field', ['ev', 'ent: tr', 'affic\nda', 'ta: {"t":"#431#5"}', '\n', '\n'],
+         ['traffic={"t":"#431#5"}']],
+        ['unfinished event waits', ['event: a\ndata: 5\n'], []],
+        ['two events in one chunk', ['event: a\ndata: 1\n\nevent: b\ndata: 2\n\n'], ['a=1', 'b=2']],
+    ];
+    const parsed = await page.evaluate((cases) => cases.map(([, chunks]) => {
+        const events = [];
+        const parser = new window.vorlakPage.EventStreamParser((name, data) => events.push(name + '=' + data));
+        chunks.forEach((c) => parser.push(c));
+        return events;
+    }), streams);
+    streams.forEach(([name, , expected], i) => check(JSON.stringify(parsed[i]) === JSON.stringify(expected),
+        `event stream "${name}": read ${JSON.stringify(parsed[i])}, not ${JSON.stringify(expected)}`));
+
     const displayText = () => page.$eval('#display-text', (e) => e.textContent);
     await until('"POWERED ON" on the page\'s display', async () => (await displayText()) === 'POWERED ON', 10000);
     let problem = await displayProblem(page, 'POWERED ON', font);
