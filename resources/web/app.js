@@ -284,22 +284,38 @@
         el.connectionText.textContent = texts[state] || state;
     }
 
+    let jobEvents = 0;
     function setJobRunning(running) {
         document.body.dataset.jobRunning = running ? 'true' : 'false';
     }
 
     // --- the card picture ---------------------------------------------------------------------
 
-    // At most one picture on its way; strikes meanwhile ask for one more fetch after it.
-    const card = { inFlight: false, again: false, url: null, version: 0 };
+    // At most one picture on its way, and at most one every CARD_GAP_MS (each costs the program
+    // a PNG); strikes meanwhile ask for one more fetch after it, so the last strike always shows.
+    const CARD_GAP_MS = 50;
+    const card = { inFlight: false, again: false, timer: null, lastStart: 0, url: null, version: 0 };
 
-    async function refreshCard() {
-        if (card.inFlight) {
+    function refreshCard() {
+        if (card.inFlight || card.timer) {
             card.again = true;
             return;
         }
+        const wait = card.lastStart + CARD_GAP_MS - Date.now();
+        if (wait > 0) {
+            card.timer = setTimeout(() => {
+                card.timer = null;
+                refreshCard();
+            }, wait);
+            return;
+        }
+        fetchCard();
+    }
+
+    async function fetchCard() {
         card.inFlight = true;
         card.again = false;
+        card.lastStart = Date.now();
         try {
             const response = await apiFetch('/api/card.png');
             if (!response.ok)
@@ -318,7 +334,7 @@
             card.url = url;
             el.card.dataset.version = String(++card.version);
         } catch (e) {
-            // The next strike or state round tries again.
+            // The next strike or (re)connect tries again.
         } finally {
             card.inFlight = false;
             if (card.again)
@@ -367,6 +383,7 @@
         const displaysBefore = displayEvents;
         const statusesBefore = statusEvents;
         const faultsBefore = faultChanges;
+        const jobsBefore = jobEvents;
         try {
             const response = await apiFetch('/api/state');
             const state = await response.json();
@@ -383,7 +400,8 @@
                 });
             if (state.faults && faultChanges === faultsBefore)
                 showFaults(state.faults);
-            setJobRunning(state.job_running === true);
+            if (jobEvents === jobsBefore)
+                setJobRunning(state.job_running === true);
             showErrorBox(state.error_box);
         } catch (e) {
             if (snapshot)
@@ -566,10 +584,12 @@
             refreshCard();
             break;
         case 'job_start':
+            ++jobEvents;
             setJobRunning(true);
             requestState();
             break;
         case 'job_end':
+            ++jobEvents;
             setJobRunning(false);
             refreshCard();
             requestState();

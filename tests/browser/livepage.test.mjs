@@ -141,11 +141,12 @@ class Host {
 // five dots per glyph, each row as a number (bit 4 the leftmost dot), two hex digits a row.
 function windowFont() {
     const source = readFileSync(path.join(sourceRoot, 'widgets', 'lcdglyphs_5x7.cpp'), 'utf8');
-    const table = source.slice(source.indexOf('kAscii[]'));
+    const from = source.indexOf('kAscii[]');
+    const table = source.slice(from, source.indexOf('};', from));
     const glyphs = [];
     const pattern = /\{\s*(\d+),\s*"([.#|]+)"\}/g;
     let match;
-    while ((match = pattern.exec(table)) !== null && Number(match[1]) <= 126) {
+    while ((match = pattern.exec(table)) !== null) {
         const rows = match[2].split('|').map((r) => parseInt(r.replace(/#/g, '1').replace(/\./g, '0'), 2));
         glyphs[Number(match[1]) - 32] = rows.map((v) => v.toString(16).padStart(2, '0')).join('');
     }
