@@ -265,12 +265,24 @@
         el.lcd.setAttribute('aria-label', text);
     }
 
+    // The last status reply, shown once per frame however many polls a host sends.
     let statusEvents = 0;
+    let statusShown = null;
+    let statusFrame = 0;
     function showStatus(status) {
         if (!status)
             return;
-        el.statusHex.textContent = status.reply_hex || '';
-        el.statusDisplay.textContent = status.display || '';
+        statusShown = status;
+        if (!statusFrame)
+            statusFrame = requestAnimationFrame(() => {
+                statusFrame = 0;
+                const hex = String(statusShown.reply_hex || '');
+                const display = String(statusShown.display || '');
+                if (el.statusHex.textContent !== hex)
+                    el.statusHex.textContent = hex;
+                if (el.statusDisplay.textContent !== display)
+                    el.statusDisplay.textContent = display;
+            });
     }
 
     function setConnection(state, retryMs) {
