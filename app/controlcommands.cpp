@@ -36,14 +36,6 @@ QJsonObject ok(QJsonObject object = {})
     return object;
 }
 
-QString toHex(const QString &text)
-{
-    QByteArray bytes;
-    for (QChar c : text)
-        bytes.append(static_cast<char>(c.unicode() & 0xFF));
-    return QString::fromLatin1(bytes.toHex(' '));
-}
-
 std::optional<TfrmVorlak::OperatorButton> buttonNamed(const QString &name)
 {
     using Button = TfrmVorlak::OperatorButton;
@@ -275,8 +267,7 @@ ControlCommands::Result ControlCommands::state(const Call &)
     const QSize card = m_window.cardSize();
     const QJsonObject answer{
         {QStringLiteral("flags"), flags},
-        {QStringLiteral("status"), QJsonObject{{QStringLiteral("reply_hex"), toHex(row.reply)},
-                                               {QStringLiteral("display"), row.displayText}}},
+        {QStringLiteral("status"), HostJson::statusRow(row)},
         {QStringLiteral("display"), m_window.displayLines().join(QLatin1Char('\n'))},
         {QStringLiteral("panels"), panels},
         {QStringLiteral("faults"), faultsObject()},

@@ -1,5 +1,7 @@
 #include "hostjson.h"
 
+#include "jobarchive.h"
+
 #include <cmath>
 
 namespace HostJson
@@ -44,6 +46,27 @@ QJsonObject diagnostic(const Diagnostic &d)
             {QStringLiteral("job"), d.job == 0 ? QJsonValue() : QJsonValue(d.job)},
             {QStringLiteral("code"), d.code},
             {QStringLiteral("message"), d.message}};
+}
+
+QJsonObject statusRow(const StatusRow &row)
+{
+    QByteArray bytes;
+    for (QChar c : row.reply)
+        bytes.append(static_cast<char>(c.unicode() & 0xFF));
+    return {{QStringLiteral("reply_hex"), QString::fromLatin1(bytes.toHex(' '))},
+            {QStringLiteral("display"), row.displayText}};
+}
+
+QJsonObject jobSummary(const FinishedJob &job)
+{
+    return {{QStringLiteral("job"), job.number},
+            {QStringLiteral("tag"), job.tag},
+            {QStringLiteral("outcome"), JobArchive::outcomeName(job.outcome)},
+            {QStringLiteral("error"),
+             job.outcome == FinishedJob::Outcome::Error ? QJsonValue(job.error) : QJsonValue()},
+            {QStringLiteral("started_ms"), milliseconds(job.startedMs)},
+            {QStringLiteral("ended_ms"), milliseconds(job.endedMs)},
+            {QStringLiteral("glyphs"), static_cast<qint64>(job.glyphs.size())}};
 }
 
 double milliseconds(double ms)

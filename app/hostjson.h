@@ -3,6 +3,7 @@
 #include "diagnostic.h"
 #include "embossjob.h"
 #include "formattable.h"
+#include "statustable.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -17,6 +18,10 @@ QJsonObject format(const FormatTable &table, int32_t cardWidth, int32_t cardHeig
 QJsonArray glyphs(const StrikeRecord &record);
 // One diagnostic: seq, t_ms, time, link, job (or null), code, message.
 QJsonObject diagnostic(const Diagnostic &diagnostic);
+// A status row as "state" gives it: the reply's bytes in hex ("06 50") and its display text.
+QJsonObject statusRow(const StatusRow &row);
+// A finished job in brief: number, tag, outcome, the error (or null), start and end, glyphs.
+QJsonObject jobSummary(const FinishedJob &job);
 // Milliseconds with three decimals, as a JSON number.
 double milliseconds(double ms);
 } // namespace HostJson

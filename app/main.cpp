@@ -4,6 +4,7 @@
 #include "eventdispatcherchoice.h"
 #include "frmsetup.h"
 #include "frmvorlak.h"
+#include "httpfront.h"
 #include "jobarchive.h"
 #include "scenariofile.h"
 #include "stderrlines.h"
@@ -151,6 +152,25 @@ int main(int argc, char **argv)
         QStringLiteral("PATH"));
     parser.addOption(scenario);
     parser.addOption(serialPty);
+    const QCommandLineOption httpPort(
+        QStringLiteral("http-port"),
+        QStringLiteral("Opens the HTTP front on port N (the control requests, state, card "
+                       "picture, events, live page; 0 picks a free port, printed on stderr). Off "
+                       "by default."),
+        QStringLiteral("N"));
+    const QCommandLineOption httpBind(
+        QStringLiteral("http-bind"),
+        QStringLiteral("The address the HTTP front listens on (default 127.0.0.1); any but a "
+                       "loopback address needs --http-token."),
+        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption httpToken(
+        QStringLiteral("http-token"),
+        QStringLiteral("Every HTTP request must say \"Authorization: Bearer TOKEN\" (default: the "
+                       "environment variable VORLAK_HTTP_TOKEN; none when both are unset)."),
+        QStringLiteral("TOKEN"));
+    parser.addOption(httpPort);
+    parser.addOption(httpBind);
+    parser.addOption(httpToken);
     parser.process(app);
 
     AppOptions options;
@@ -273,23 +293,63 @@ int main(int argc, char **argv)
         QObject::connect(control.get(), &ControlServer::quitRequested, &window, &QWidget::close);
     }
 
-    // The scenario's triggers run in the control port's table, or in one of their own.
-    std::unique_ptr<ControlCommands> scenarioCommands;
-    if (parser.isSet(scenario)) {
-        ControlCommands *commands = control ? &control->commands() : nullptr;
-        if (!commands) {
-            scenarioCommands = std::make_unique<ControlCommands>(window, &app.errorReporter());
-            scenarioCommands->setExportFolder(exportFolder);
-            scenarioCommands->setJobArchive(jobArchive.get());
-            QObject::connect(scenarioCommands.get(), &ControlCommands::quitRequested, &window,
+    // The scenario's triggers and the HTTP front run in the control port's table, or in one of
+    // their own when there is no control port: one table for every front.
+    std::unique_ptr<ControlCommands> ownCommands;
+    const auto commandTable = [&]() -> ControlCommands & {
+        if (control)
+            return control->commands();
+        if (!ownCommands) {
+            ownCommands = std::make_unique<ControlCommands>(window, &app.errorReporter());
+            ownCommands->setExportFolder(exportFolder);
+            ownCommands->setJobArchive(jobArchive.get());
+            QObject::connect(ownCommands.get(), &ControlCommands::quitRequested, &window,
                              &QWidget::close);
-            commands = scenarioCommands.get();
         }
+        return *ownCommands;
+    };
+    if (parser.isSet(scenario)) {
         QString problem;
-        if (!ScenarioFile::arm(parser.value(scenario), *commands, &problem)) {
+        if (!ScenarioFile::arm(parser.value(scenario), commandTable(), &problem)) {
             std::fprintf(stderr, "vorlak: --scenario: %s\n", qPrintable(problem));
             return 2;
         }
+    }
+
+    std::unique_ptr<HttpFront> http;
+    if (parser.isSet(httpPort)) {
+        bool portOk = false;
+        const uint port = parser.value(httpPort).toUInt(&portOk);
+        if (!portOk || port > 65535) {
+            std::fprintf(stderr, "vorlak: --http-port needs a port number from 0 to 65535\n");
+            return 2;
+        }
+        const QHostAddress address(parser.value(httpBind));
+        if (address.isNull()) {
+            std::fprintf(stderr, "vorlak: --http-bind needs an IP address, not \"%s\"\n",
+                         qPrintable(parser.value(httpBind)));
+            return 2;
+        }
+        const QString token = parser.isSet(httpToken) ? parser.value(httpToken)
+                                                      : qEnvironmentVariable("VORLAK_HTTP_TOKEN");
+        if (!address.isLoopback() && token.isEmpty()) {
+            std::fprintf(stderr,
+                         "vorlak: --http-bind %s is reachable from other machines: it needs "
+                         "--http-token TOKEN (or VORLAK_HTTP_TOKEN)\n",
+                         qPrintable(address.toString()));
+            return 2;
+        }
+        http = std::make_unique<HttpFront>(window, commandTable(), &app.errorReporter());
+        http->setToken(token);
+        if (!http->listen(address, static_cast<quint16>(port))) {
+            std::fprintf(stderr, "vorlak: cannot open the HTTP port %s:%u: %s\n",
+                         qPrintable(address.toString()), port, qPrintable(http->errorString()));
+            return 2;
+        }
+        const QString shown = address.protocol() == QAbstractSocket::IPv6Protocol
+                                  ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                                  : address.toString();
+        std::fprintf(stderr, "vorlak: HTTP listening on %s:%u\n", qPrintable(shown), http->port());
     }
     return app.exec();
 }

@@ -153,6 +153,7 @@ void Machine::DispatchReceived()
                 const StatusRow row = currentStatus(m_state, m_faults);
                 SendReply(row.reply);
                 showDisplayText(row.displayText);
+                emit statusReplied(row);
             }
         }
         // Otherwise the request is not complete yet: the buffer waits for more input.

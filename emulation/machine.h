@@ -142,6 +142,8 @@ signals:
     void diagnosed(const Diagnostic &diagnostic);
     // An emboss job has ended (done, stopped by Reset, or failed), after its final rest.
     void jobFinished(const FinishedJob &job);
+    // A poll has been answered with this status row (its reply is on its way to the host).
+    void statusReplied(const StatusRow &row);
 
     // Moments a test rig can hang an action on, announced at exactly that point, so that what
     // a receiver changes applies there: a poll has been recognised and its reply row is not

@@ -18,13 +18,14 @@
 namespace
 {
 
-[[noreturn]] void throwSocketError(int error, const char *api)
+QString socketErrorText(int error, const char *api)
 {
-    throw VorlakError(QStringLiteral("Windows-Socket-Fehler: %1 (%2), bei API '%3'")
-                          .arg(QString::fromLocal8Bit(std::strerror(error)))
-                          .arg(error)
-                          .arg(QLatin1String(api)));
+    return QStringLiteral("Windows-Socket-Fehler: %1 (%2), bei API '%3'")
+        .arg(QString::fromLocal8Bit(std::strerror(error)))
+        .arg(error)
+        .arg(QLatin1String(api));
 }
+
 
 } // namespace
 
@@ -58,8 +59,11 @@ void TcpServerLink::Open()
         return;
     // A failure names its call ("bind", "listen") and the system's error number; the queue of
     // pending connections is exactly 5.
-    if (!m_listener.listen(INADDR_ANY, static_cast<quint16>(m_port & 0xFFFF), 5))
-        throwSocketError(m_listener.error(), m_listener.failedCall());
+    if (!m_listener.listen(INADDR_ANY, static_cast<quint16>(m_port & 0xFFFF), 5)) {
+        m_openError = socketErrorText(m_listener.error(), m_listener.failedCall());
+        throw VorlakError(m_openError);
+    }
+    m_openError.clear();
     m_active = true;
 }
 

@@ -29,6 +29,8 @@ public:
     // Drops every connection without the closed event, then stops listening.
     void Close();
     bool active() const { return m_active; }
+    // Why the last Open() failed (the text it threw); empty once listening.
+    QString openError() const { return m_openError; }
     // Closes every host connection as if the line had dropped (each host sees its connection
     // end); the server keeps listening.
     void dropConnections();
@@ -77,4 +79,5 @@ private:
     int m_connectionsAccepted = 0;
     int m_port = 10001;
     bool m_active = false;
+    QString m_openError;
 };

@@ -27,9 +27,11 @@ inline quint16 freeTcpPort()
 class ProgramProcess
 {
 public:
-    explicit ProgramProcess(const QStringList &extraArguments = {}, double speed = 1000)
+    // `environmentEntries` are NAME=VALUE; `port` 0 picks a free host port.
+    explicit ProgramProcess(const QStringList &extraArguments = {}, double speed = 1000,
+                            const QStringList &environmentEntries = {}, quint16 port = 0)
     {
-        hostPort = freeTcpPort();
+        hostPort = port != 0 ? port : freeTcpPort();
         QFile ini(dir.path() + "/Vorlak.ini");
         if (ini.open(QIODevice::WriteOnly))
             ini.write("[Setup]\nPort=" + QByteArray::number(hostPort) + "\n");
@@ -40,6 +42,10 @@ public:
                              extraArguments);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("VORLAK_CONTROL_TOKEN"));
+        environment.remove(QStringLiteral("VORLAK_HTTP_TOKEN"));
+        for (const QString &entry : environmentEntries)
+            environment.insert(entry.section(QLatin1Char('='), 0, 0),
+                               entry.section(QLatin1Char('='), 1));
         process.setProcessEnvironment(environment);
         QObject::connect(&process, &QProcess::readyReadStandardError, &process,
                          [this] { stderrText += process.readAllStandardError(); });
