@@ -6,7 +6,7 @@
 set -e
 cd "$(dirname "$0")/.."
 PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev \
-qt6-httpserver-dev qt6-websockets-dev
+qt6-httpserver-dev qt6-websockets-dev \
 qt6-image-formats-plugins qt6-translations-l10n fonts-liberation xvfb xauth socat python3 \
 python3-pytest python3-venv python3-serial chromium"
 if [ "$1" = "--packaging" ]; then
