@@ -240,16 +240,51 @@ async function cleanUp() {
             // already gone
         }
     }
-    if (child && child.exitCode === null && child.signalCode === null) {
-        const gone = new Promise((resolve) => child.once('exit', resolve));
-        child.kill('SIGTERM');
-        if (await Promise.race([gone.then(() => true), sleep(5000).then(() => false)]) === false) {
-            child.kill('SIGKILL');
-            await Promise.race([gone, sleep(2000)]);
-        }
-    }
+    await stopProgram();
     if (dataDir)
         rmSync(dataDir, { recursive: true, force: true });
+}
+
+// Starts the program on its own data folder, HTTP port `httpPort` (0: a free one); returns the
+// match of the line that names the HTTP address once it is printed.
+async function startProgram(token, httpPort) {
+    const environment = Object.assign({}, process.env, { QT_QPA_PLATFORM: 'offscreen' });
+    delete environment.VORLAK_HTTP_TOKEN;
+    delete environment.VORLAK_CONTROL_TOKEN;
+    stderrText += `--- ${program} started\n`;
+    const from = stderrText.length;
+    child = spawn(program, ['--headless', '--data-dir', dataDir, '--http-port', String(httpPort), '--http-token', token,
+                            '--speed', String(SPEED)],
+                  { env: environment, stdio: ['ignore', 'ignore', 'pipe'] });
+    child.stderr.setEncoding('utf8');
+    child.stderr.on('data', (text) => {
+        stderrText += text;
+    });
+    let ended = null;
+    child.once('exit', (code, signal) => {
+        ended = { code, signal };
+    });
+    child.once('error', (e) => {
+        stderrText += `\n(could not start ${program}: ${e.message})\n`;
+        ended = ended || { error: e.message };
+    });
+    const listening = await until('the program to print its HTTP port on stderr', () => {
+        if (ended)
+            throw new CheckFailed(`the program ended at start (${JSON.stringify(ended)})`);
+        return /HTTP listening on (\S+):(\d+)/.exec(stderrText.slice(from));
+    }, 30000, 20);
+    return listening;
+}
+
+async function stopProgram() {
+    if (!child || child.exitCode !== null || child.signalCode !== null)
+        return;
+    const gone = new Promise((resolve) => child.once('exit', resolve));
+    child.kill('SIGTERM');
+    if (await Promise.race([gone.then(() => true), sleep(5000).then(() => false)]) === false) {
+        child.kill('SIGKILL');
+        await Promise.race([gone, sleep(2000)]);
+    }
 }
 
 async function run() {
@@ -258,28 +293,7 @@ async function run() {
     const hostPort = await freePort();
     writeFileSync(path.join(dataDir, 'Vorlak.ini'), `[Setup]\nPort=${hostPort}\n`);
 
-    const environment = Object.assign({}, process.env, { QT_QPA_PLATFORM: 'offscreen' });
-    delete environment.VORLAK_HTTP_TOKEN;
-    delete environment.VORLAK_CONTROL_TOKEN;
-    child = spawn(program, ['--headless', '--data-dir', dataDir, '--http-port', '0', '--http-token', token,
-                            '--speed', String(SPEED)],
-                  { env: environment, stdio: ['ignore', 'ignore', 'pipe'] });
-    child.stderr.setEncoding('utf8');
-    child.stderr.on('data', (text) => {
-        stderrText += text;
-    });
-    const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
-    child.once('error', (e) => {
-        stderrText += `\n(could not start ${program}: ${e.message})\n`;
-    });
-
-    const listening = await Promise.race([
-        until('the program to print its HTTP port on stderr',
-              () => /HTTP listening on (\S+):(\d+)/.exec(stderrText), 30000, 20),
-        exited.then((how) => {
-            throw new CheckFailed(`the program ended at start (${JSON.stringify(how)})`);
-        }),
-    ]);
+    let listening = await startProgram(token, 0);
     const httpPort = Number(listening[2]);
     const pageUrl = `http://127.0.0.1:${httpPort}/`;
     log(`program up: HTTP ${listening[1]}:${httpPort}, host port ${hostPort}`);
@@ -439,6 +453,18 @@ async function run() {
     await page.waitForSelector('#connection[data-state="open"]');
     check(await page.$eval('#token-form', (e) => e.hidden), 'no token form after a reload in the same session');
     await until('the display after the reload', async () => (await displayText()) === 'READY', 5000);
+
+    // The program goes away and comes back on the same port: the page says so, connects again
+    // and shows the new machine's state.
+    host.close();
+    host = null;
+    await stopProgram();
+    await page.waitForSelector('#connection[data-state="closed"]');
+    log('program ended; the page shows the lost connection');
+    listening = await startProgram(token, httpPort);
+    await page.waitForSelector('#connection[data-state="open"]', { timeout: 20000 });
+    await until('"POWERED ON" from the new program', async () => (await displayText()) === 'POWERED ON', 5000);
+    log('program restarted; the page connected again');
 
     check(pageErrors.length === 0, 'errors in the page: ' + pageErrors.join('; '));
 }
