@@ -582,6 +582,9 @@
         case 'display':
             ++displayEvents;
             showDisplay(String(payload.display || '').split('\n')[0]);
+            // Every message from the host shows BUSY first, and a message may wipe the card or
+            // give it a new size: the picture is fetched once the message has been handled.
+            refreshCard();
             requestState();
             break;
         case 'status':
@@ -598,6 +601,9 @@
         case 'job_start':
             ++jobEvents;
             setJobRunning(true);
+            // The job's tag, as the status bar shows it, without waiting for the next state.
+            if (typeof payload.tag === 'string')
+                el.panels[3].textContent = payload.tag;
             requestState();
             break;
         case 'job_end':

@@ -221,6 +221,25 @@ function cardFingerprint(page) {
     });
 }
 
+// The card picture the program holds now (fetched in the page, as the page would), its pixels'
+// fingerprint.
+function programCardFingerprint(page, token) {
+    return page.evaluate(async (t) => {
+        const response = await fetch('/api/card.png', { headers: { Authorization: 'Bearer ' + t }, cache: 'no-store' });
+        const picture = await createImageBitmap(await response.blob());
+        const canvas = document.createElement('canvas');
+        canvas.width = picture.width;
+        canvas.height = picture.height;
+        const ctx = canvas.getContext('2d');
+        ctx.drawImage(picture, 0, 0);
+        const data = ctx.getImageData(0, 0, canvas.width, canvas.height).data;
+        let hash = 2166136261;
+        for (let i = 0; i < data.length; ++i)
+            hash = Math.imul(hash ^ data[i], 16777619) >>> 0;
+        return hash;
+    }, token);
+}
+
 // --- the run ------------------------------------------------------------------------------------
 
 let child = null;
@@ -390,14 +409,11 @@ async function run() {
     await until('READY once the fault is off', async () => (await host.exchange(POLL, 2)).equals(ACK('1')), 5000, 50);
     await until('the status row to show READY', async () =>
         (await page.$eval('#status-hex', (e) => e.textContent)) === '06 31', 5000);
-    await until('the poll in the monitor', async () =>
-        (await page.$eval('#rx-log', (e) => e.textContent)).includes('#431#5'), 5000);
+    await until('the poll and its replies in the monitor', async () =>
+        (await page.$eval('#rx-log', (e) => e.textContent)).includes('#431#5') &&
+        (await page.$eval('#tx-log', (e) => e.textContent)).includes('#63#2E82        FEEDER EMPTY#3 #61 '), 5000);
     check(!(await page.$eval('#fault-feeder_empty', (e) => e.checked)), 'the check box is clear again');
     log('fault switch, status row and monitor follow the machine');
-
-    // The card before the job, once the page has shown one.
-    const before = await until('the card picture', () => cardFingerprint(page), 10000);
-    log(`card picture ${before.width} x ${before.height}`);
 
     // A format, then a long job: 8 lines of 30 characters, 240 strikes.
     const lines = [];
@@ -405,6 +421,15 @@ async function run() {
         lines.push('ABCDEFGHIJKLMNOPQRSTUVWXYZ0123'.slice(i) + '0123456789'.slice(0, i));
     check((await host.exchange(formatMessage(lines.length), 2)).equals(ACK('2')), 'the format is acknowledged');
     await until('the machine to take the format', async () => (await host.exchange(POLL, 2)).equals(ACK('1')), 10000, 20);
+
+    // The blank card before the job, as the program has it and the page shows it.
+    const blank = await programCardFingerprint(page, token);
+    const before = await until('the page to show the blank card', async () => {
+        const shown = await cardFingerprint(page);
+        return shown && shown.hash === blank ? shown : null;
+    }, 10000);
+    log(`card picture ${before.width} x ${before.height}`);
+
     const jobSent = Date.now();
     check((await host.exchange(embossMessage(lines, 'LIVE1'), 2)).equals(ACK('2')), 'the emboss data is acknowledged');
 
@@ -413,12 +438,15 @@ async function run() {
         const now = await cardFingerprint(page);
         return now && now.hash !== before.hash ? now : null;
     }, 10000, 20);
+    log(`card changed ${Date.now() - jobSent} ms after the job was sent`);
+    // A few more strikes for the screenshot (the job takes some 2 s more).
+    await sleep(400);
     const running = await page.evaluate(() => document.body.dataset.jobRunning);
     const shownDuring = await displayText();
     await page.screenshot({ path: screenshotPath, fullPage: true });
     check(shownDuring === 'BUSY', `the display shows "${shownDuring}" during the job, not BUSY`);
     check(running === 'true', 'the page knows a job runs');
-    log(`card changed ${Date.now() - jobSent} ms after the job was sent; screenshot ${screenshotPath}`);
+    log(`screenshot during the job: ${screenshotPath}`);
 
     // The job ends; the page's picture ends as the program's card, glyphs and all.
     await until('the end of the job', async () =>
@@ -426,23 +454,15 @@ async function run() {
     const jobMs = Date.now() - jobSent;
     const final = await until('the page to show the finished card', async () => {
         const shown = await cardFingerprint(page);
-        const program = await page.evaluate(async (t) => {
-            const response = await fetch('/api/card.png', { headers: { Authorization: 'Bearer ' + t }, cache: 'no-store' });
-            const picture = await createImageBitmap(await response.blob());
-            const canvas = document.createElement('canvas');
-            canvas.width = picture.width;
-            canvas.height = picture.height;
-            const ctx = canvas.getContext('2d');
-            ctx.drawImage(picture, 0, 0);
-            const data = ctx.getImageData(0, 0, canvas.width, canvas.height).data;
-            let hash = 2166136261;
-            for (let i = 0; i < data.length; ++i)
-                hash = Math.imul(hash ^ data[i], 16777619) >>> 0;
-            return hash;
-        }, token);
+        const program = await programCardFingerprint(page, token);
         return shown && shown.hash === program && shown.hash !== during.hash ? shown : null;
     }, 10000, 100);
     log(`job over after ${jobMs} ms; the page fetched the card ${final.version - before.version} times during it`);
+
+    // The status bar as the window's: the host, the job's tag.
+    await until('the status bar to show the host and the job\'s tag', () => page.evaluate(() =>
+        document.getElementById('panel-0').textContent === 'Host connected' &&
+        document.getElementById('panel-3').textContent === 'LIVE1'), 5000);
 
     // The machine answers READY again, and the page shows it.
     await until('READY after the job', async () => (await host.exchange(POLL, 2)).equals(ACK('1')), 10000, 50);
