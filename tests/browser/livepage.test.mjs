@@ -380,11 +380,23 @@ async function run() {
     let problem = await displayProblem(page, 'POWERED ON', font);
     check(!problem, problem);
 
+    // Every text the page's display shows, in order.
+    await page.evaluate(() => {
+        const text = document.getElementById('display-text');
+        window.shownTexts = [text.textContent];
+        new MutationObserver(() => window.shownTexts.push(text.textContent))
+            .observe(text, { childList: true, characterData: true, subtree: true });
+    });
+    const shownSince = async (from) => (await page.evaluate(() => window.shownTexts)).slice(from);
+    const shownCount = async () => (await page.evaluate(() => window.shownTexts.length));
+
     // Clear: the sequence ends with READY.
     await page.click('#btn-clear');
     await until('"READY" after Clear', async () => (await displayText()) === 'READY', 15000);
     problem = await displayProblem(page, 'READY', font);
     check(!problem, problem);
+    check(JSON.stringify(await shownSince(0)) === JSON.stringify(['POWERED ON', 'IN RESET', 'READY']),
+          `the display showed ${JSON.stringify(await shownSince(0))} for Clear`);
     log('Clear pressed; the display shows READY');
 
     // A fault switch in the page reaches the machine, and the poll's reply reaches the page.
@@ -414,6 +426,18 @@ async function run() {
         (await page.$eval('#tx-log', (e) => e.textContent)).includes('#63#2E82        FEEDER EMPTY#3 #61 '), 5000);
     check(!(await page.$eval('#fault-feeder_empty', (e) => e.checked)), 'the check box is clear again');
     log('fault switch, status row and monitor follow the machine');
+
+    // Pause holds the machine and a second Pause lets it go; Reset runs its sequence.
+    await page.click('#btn-pause');
+    await until('PAUSED in the reply after Pause', async () => (await host.exchange(POLL, 2)).equals(ACK('W')), 5000, 50);
+    await until('"PAUSE" on the page', async () => (await displayText()) === 'PAUSE', 5000);
+    await page.click('#btn-pause');
+    await until('READY after the second Pause', async () => (await host.exchange(POLL, 2)).equals(ACK('1')), 5000, 50);
+    const beforeReset = await shownCount();
+    await page.click('#btn-reset');
+    await until('"IN RESET", then "READY" after Reset', async () =>
+        JSON.stringify((await shownSince(beforeReset)).slice(-2)) === '["IN RESET","READY"]', 10000);
+    log('Pause and Reset pressed');
 
     // A format, then a long job: 8 lines of 30 characters, 240 strikes.
     const lines = [];
