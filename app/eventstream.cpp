@@ -29,10 +29,15 @@ void EventStream::connectMachine(TfrmVorlak &window, ErrorReporter *errors)
 {
     Machine &machine = window.machine();
     // Each handler first asks whether anyone streams: without a client an event costs a call.
+    // The machine shows its text again at every poll; the stream tells only changes.
     connect(&machine, &Machine::displayTextChanged, this, [this, &window] {
-        if (!m_clients.empty())
-            publish("display",
-                    {{QStringLiteral("display"), window.displayLines().join(QLatin1Char('\n'))}});
+        if (m_clients.empty())
+            return;
+        const QString display = window.displayLines().join(QLatin1Char('\n'));
+        if (display == m_lastDisplay)
+            return;
+        m_lastDisplay = display;
+        publish("display", {{QStringLiteral("display"), display}});
     });
     connect(&machine, &Machine::statusReplied, this, [this](const StatusRow &row) {
         if (!m_clients.empty())

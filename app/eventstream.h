@@ -54,5 +54,6 @@ private:
 
     std::vector<Client> m_clients;
     qint64 m_droppedTotal = 0;
+    QString m_lastDisplay; // as the stream last told it
     QTimer *m_keepAlive = nullptr;
 };

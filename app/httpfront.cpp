@@ -60,20 +60,6 @@ bool sameSecret(const QByteArray &a, const QByteArray &b)
     return difference == 0;
 }
 
-struct PageFile {
-    const char *path;
-    const char *resource;
-    const char *contentType;
-};
-
-// The only files the front serves: the live page's, from the program's own resources.
-const PageFile kPageFiles[] = {
-    {"/", ":/web/index.html", "text/html; charset=utf-8"},
-    {"/index.html", ":/web/index.html", "text/html; charset=utf-8"},
-    {"/style.css", ":/web/style.css", "text/css; charset=utf-8"},
-    {"/app.js", ":/web/app.js", "text/javascript; charset=utf-8"},
-};
-
 } // namespace
 
 const HttpFront::Route HttpFront::kRoutes[] = {
@@ -82,10 +68,11 @@ const HttpFront::Route HttpFront::kRoutes[] = {
     {"/api/card.png", "GET", Access::Token, &HttpFront::cardPicture},
     {"/api/events", "GET", Access::Token, &HttpFront::eventStream},
     {"/healthz", "GET", Access::Token, &HttpFront::health},
-    {"/", "GET", Access::Open, &HttpFront::page},
-    {"/index.html", "GET", Access::Open, &HttpFront::page},
-    {"/style.css", "GET", Access::Open, &HttpFront::page},
-    {"/app.js", "GET", Access::Open, &HttpFront::page},
+    // The only files the front serves: the live page's, from the program's own resources.
+    {"/", "GET", Access::Open, nullptr, ":/web/index.html", "text/html; charset=utf-8"},
+    {"/index.html", "GET", Access::Open, nullptr, ":/web/index.html", "text/html; charset=utf-8"},
+    {"/style.css", "GET", Access::Open, nullptr, ":/web/style.css", "text/css; charset=utf-8"},
+    {"/app.js", "GET", Access::Open, nullptr, ":/web/app.js", "text/javascript; charset=utf-8"},
 };
 
 HttpFront::HttpFront(TfrmVorlak &window, ControlCommands &commands, ErrorReporter *errors,
@@ -135,26 +122,30 @@ bool HttpFront::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     if (needsToken && !authorised(request)) {
         HttpResponse::writeJson(
             socket, 401,
-            HttpResponse::errorObject(QStringLiteral(
-                "unauthorized: this front needs \"Authorization: Bearer TOKEN\"")),
+            HttpResponse::errorObject(
+                QStringLiteral("unauthorized: this front needs \"Authorization: Bearer TOKEN\"")),
             {{"WWW-Authenticate", "Bearer"}}, close);
         return true;
     }
     if (route == std::end(kRoutes)) {
-        HttpResponse::writeJson(socket, 404, HttpResponse::errorObject("no such path: " + path),
-                                {}, close);
+        HttpResponse::writeJson(socket, 404, HttpResponse::errorObject("no such path: " + path), {},
+                                close);
         return true;
     }
     const QByteArray method = methodName(request.method());
     if (method != route->method) {
-        HttpResponse::writeJson(socket, 405,
-                                HttpResponse::errorObject(QStringLiteral("%1 takes %2, not %3")
-                                                              .arg(path, QLatin1String(route->method),
-                                                                   QLatin1String(method))),
-                                {{"Allow", route->method}}, close);
+        HttpResponse::writeJson(
+            socket, 405,
+            HttpResponse::errorObject(
+                QStringLiteral("%1 takes %2, not %3")
+                    .arg(path, QLatin1String(route->method), QLatin1String(method))),
+            {{"Allow", route->method}}, close);
         return true;
     }
-    (this->*route->handler)(request, socket, close);
+    if (route->resource)
+        page(*route, socket, close);
+    else
+        (this->*route->handler)(request, socket, close);
     return true;
 }
 
@@ -176,8 +167,8 @@ void HttpFront::command(const QHttpServerRequest &request, QTcpSocket *socket, b
     // (its parent) has gone.
     auto *requester = new QObject(socket);
     QPointer<QTcpSocket> connection(socket);
-    const ControlCommands::Result reply =
-        m_commands.runLine(body, requester, [requester, connection, close](const QJsonObject &later) {
+    const ControlCommands::Result reply = m_commands.runLine(
+        body, requester, [requester, connection, close](const QJsonObject &later) {
             HttpResponse::writeJson(connection, 200, later, {}, close);
             requester->deleteLater();
         });
@@ -252,22 +243,20 @@ void HttpFront::health(const QHttpServerRequest &, QTcpSocket *socket, bool clos
     HttpResponse::writeJson(socket, 503, answer, {}, close);
 }
 
-void HttpFront::page(const QHttpServerRequest &request, QTcpSocket *socket, bool close)
+void HttpFront::page(const Route &route, QTcpSocket *socket, bool close)
 {
-    const QString path = request.url().path();
-    const auto file = std::find_if(std::begin(kPageFiles), std::end(kPageFiles),
-                                   [&](const PageFile &f) { return path == QLatin1String(f.path); });
-    const bool known = file != std::end(kPageFiles);
-    QFile resource(known ? QString::fromLatin1(file->resource) : QString());
-    if (!known || !resource.open(QIODevice::ReadOnly)) {
-        HttpResponse::writeJson(socket, 404, HttpResponse::errorObject("no such path: " + path),
-                                {}, close);
+    QFile resource(QString::fromLatin1(route.resource));
+    if (!resource.open(QIODevice::ReadOnly)) {
+        HttpResponse::writeJson(
+            socket, 404,
+            HttpResponse::errorObject(QStringLiteral("no such path: %1").arg(route.path)), {},
+            close);
         return;
     }
-    HttpResponse::write(socket, 200, file->contentType, resource.readAll(),
-                        {{"Content-Security-Policy",
-                          "default-src 'self'; img-src 'self' blob: data:; "
-                          "connect-src 'self'; frame-ancestors 'none'"},
-                         {"X-Content-Type-Options", "nosniff"}},
-                        close);
+    HttpResponse::write(
+        socket, 200, route.contentType, resource.readAll(),
+        {{"Content-Security-Policy", "default-src 'self'; img-src 'self' blob: data:; "
+                                     "connect-src 'self'; frame-ancestors 'none'"},
+         {"X-Content-Type-Options", "nosniff"}},
+        close);
 }

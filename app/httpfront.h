@@ -51,6 +51,9 @@ private:
         const char *method; // the one it takes: "GET" or "POST"
         Access access;
         Handler handler;
+        // A file of the live page instead: its resource and type.
+        const char *resource = nullptr;
+        const char *contentType = nullptr;
     };
     static const Route kRoutes[];
 
@@ -59,7 +62,7 @@ private:
     void cardPicture(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
     void eventStream(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
     void health(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
-    void page(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
+    void page(const Route &route, QTcpSocket *socket, bool close);
 
     bool authorised(const QHttpServerRequest &request) const;
 

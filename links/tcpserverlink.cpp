@@ -26,7 +26,6 @@ QString socketErrorText(int error, const char *api)
         .arg(QLatin1String(api));
 }
 
-
 } // namespace
 
 TcpServerLink::TcpServerLink(Machine &machine, QObject *parent)

@@ -11,7 +11,12 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 
+#include <QScopeGuard>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace
 {
@@ -136,6 +141,8 @@ private slots:
     void healthTellsWhyTheHostPortIsClosed();
     void eventsOfAJob();
     void aClientThatNeverReadsCostsNothing();
+    void largeBodiesAreRefusedBeforeTheyAreRead_data();
+    void largeBodiesAreRefusedBeforeTheyAreRead();
 };
 
 void TestHttpFront::endpointsAndRefusals_data()
@@ -155,8 +162,8 @@ void TestHttpFront::endpointsAndRefusals_data()
     QTest::newRow("a command") << QByteArray("POST") << QByteArray("/api/command")
                                << QByteArray(R"({"cmd":"faults"})") << 200 << json << QString();
     QTest::newRow("a request the table refuses")
-        << QByteArray("POST") << QByteArray("/api/command") << QByteArray(R"({"cmd":"fly"})")
-        << 200 << json << QString("unknown command");
+        << QByteArray("POST") << QByteArray("/api/command") << QByteArray(R"({"cmd":"fly"})") << 200
+        << json << QString("unknown command");
     QTest::newRow("card picture") << QByteArray("GET") << QByteArray("/api/card.png")
                                   << QByteArray() << 200 << QByteArray("image/png") << QString();
     QTest::newRow("malformed JSON")
@@ -167,16 +174,16 @@ void TestHttpFront::endpointsAndRefusals_data()
     QTest::newRow("a key twice") << QByteArray("POST") << QByteArray("/api/command")
                                  << QByteArray(R"({"cmd":"state","cmd":"quit"})") << 400 << json
                                  << QString("malformed");
-    QTest::newRow("empty body") << QByteArray("POST") << QByteArray("/api/command")
-                                << QByteArray() << 400 << json << QString("malformed");
+    QTest::newRow("empty body") << QByteArray("POST") << QByteArray("/api/command") << QByteArray()
+                                << 400 << json << QString("malformed");
     QTest::newRow("command by GET") << QByteArray("GET") << QByteArray("/api/command")
                                     << QByteArray() << 405 << json << QString("/api/command");
     QTest::newRow("state by POST") << QByteArray("POST") << QByteArray("/api/state")
                                    << QByteArray("{}") << 405 << json << QString("/api/state");
     QTest::newRow("events by DELETE") << QByteArray("DELETE") << QByteArray("/api/events")
                                       << QByteArray() << 405 << json << QString("/api/events");
-    QTest::newRow("unknown path") << QByteArray("GET") << QByteArray("/api/nothing")
-                                  << QByteArray() << 404 << json << QString("no such path");
+    QTest::newRow("unknown path") << QByteArray("GET") << QByteArray("/api/nothing") << QByteArray()
+                                  << 404 << json << QString("no such path");
     QTest::newRow("a file outside the page")
         << QByteArray("GET") << QByteArray("/../../etc/passwd") << QByteArray() << 404 << json
         << QString("no such path");
@@ -210,7 +217,8 @@ void TestHttpFront::endpointsAndRefusals()
     if (contentType == "image/png") {
         const QImage picture = QImage::fromData(reply.body, "PNG");
         const QJsonObject card = before.value("card").toObject();
-        QCOMPARE(picture.size(), QSize(card.value("width_px").toInt(), card.value("height_px").toInt()));
+        QCOMPARE(picture.size(),
+                 QSize(card.value("width_px").toInt(), card.value("height_px").toInt()));
     } else {
         const QJsonObject object = reply.json();
         QCOMPARE(object.value("ok").toBool(), error.isEmpty());
@@ -240,8 +248,7 @@ void TestHttpFront::sameTableAsTheControlPort()
         R"({"cmd":"reply_delay","ms":0})",
     };
     for (const QByteArray &request : requests) {
-        const QJsonObject control =
-            rig.program.request(QJsonDocument::fromJson(request).object());
+        const QJsonObject control = rig.program.request(QJsonDocument::fromJson(request).object());
         QCOMPARE(rig.post(request).json(), control);
     }
     rig.program.request({{"cmd", "press"}, {"button", "clear"}});
@@ -285,17 +292,21 @@ void TestHttpFront::tokenRule_data()
     const QByteArray right = "Authorization: Bearer s3cret";
     for (const char *source : {"option", "environment"}) {
         const QString s = QString::fromLatin1(source);
-        QTest::addRow("%s: no header", source) << s << QByteArray("/api/state") << QByteArray() << 401;
+        QTest::addRow("%s: no header", source)
+            << s << QByteArray("/api/state") << QByteArray() << 401;
         QTest::addRow("%s: wrong token", source)
             << s << QByteArray("/api/state") << QByteArray("Authorization: Bearer s3cre") << 401;
         QTest::addRow("%s: token not as Bearer", source)
             << s << QByteArray("/api/state") << QByteArray("Authorization: s3cret") << 401;
         QTest::addRow("%s: right token", source) << s << QByteArray("/api/state") << right << 200;
-        QTest::addRow("%s: health without", source) << s << QByteArray("/healthz") << QByteArray() << 401;
-        QTest::addRow("%s: events without", source) << s << QByteArray("/api/events") << QByteArray() << 401;
+        QTest::addRow("%s: health without", source)
+            << s << QByteArray("/healthz") << QByteArray() << 401;
+        QTest::addRow("%s: events without", source)
+            << s << QByteArray("/api/events") << QByteArray() << 401;
         QTest::addRow("%s: unknown path without", source)
             << s << QByteArray("/secret/path") << QByteArray() << 401;
-        QTest::addRow("%s: unknown path with", source) << s << QByteArray("/secret/path") << right << 404;
+        QTest::addRow("%s: unknown path with", source)
+            << s << QByteArray("/secret/path") << right << 404;
     }
 }
 
@@ -369,17 +380,22 @@ void TestHttpFront::eventsOfAJob()
     HttpRig rig;
     QVERIFY(rig.port != 0);
     EventReader events(rig.port);
-    QVERIFY(QTest::qWaitFor([&] { events.pump(); return events.raw.contains(": vorlak events"); }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            events.pump();
+            return events.raw.contains(": vorlak events");
+        },
+        5000));
     QVERIFY(events.raw.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"));
 
     ProcessHost host(rig.program.hostPort);
     QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06P"));
     QVERIFY(rig.post(R"({"cmd":"press","button":"clear"})").json().value("ok").toBool());
     QVERIFY(events.waitFor("card_erased"));
-    QCOMPARE(host.exchange(HostMessages::formatDefinition(
-                               {HostMessages::record("100", "050", '0', "14")}),
-                           2),
-             QByteArray("\x06\x32"));
+    QCOMPARE(
+        host.exchange(
+            HostMessages::formatDefinition({HostMessages::record("100", "050", '0', "14")}), 2),
+        QByteArray("\x06\x32"));
     QCOMPARE(host.exchange(HostMessages::embossData("AB1", "T7"), 2), QByteArray("\x06\x32"));
     QVERIFY(events.waitFor("job_end", 20000));
     events.pump();
@@ -415,10 +431,19 @@ void TestHttpFront::eventsOfAJob()
     QCOMPARE(end.value("job").toInt(), 1);
     QCOMPARE(end.value("outcome").toString(), QString("done"));
     QCOMPARE(end.value("glyphs").toInt(), 3);
-    QVERIFY(names.contains("display"));
+    // The display is told when it changes, not at every poll that shows it again.
+    QStringList displays;
+    for (const auto &event : events.events) {
+        if (event.first == "display")
+            displays.append(event.second.value("display").toString());
+    }
+    QVERIFY(displays.contains("READY"));
+    for (qsizetype i = 1; i < displays.size(); ++i)
+        QVERIFY2(displays[i] != displays[i - 1], qPrintable(displays.join(" | ")));
 
     // Emboss data without a field beyond the format's: a diagnostic of the host's data.
-    QCOMPARE(host.exchange(HostMessages::embossData("A\r\nB\r\nC", "T8"), 2), QByteArray("\x06\x32"));
+    QCOMPARE(host.exchange(HostMessages::embossData("A\r\nB\r\nC", "T8"), 2),
+             QByteArray("\x06\x32"));
     QVERIFY(events.waitFor("diagnostic", 20000));
     QCOMPARE(eventNamed("diagnostic").value("code").toString(), QString("line_beyond_count"));
 }
@@ -430,16 +455,20 @@ void TestHttpFront::aClientThatNeverReadsCostsNothing()
 {
     HttpRig rig;
     QVERIFY(rig.port != 0);
-    QTcpSocket sleeper;
-    sleeper.setReadBufferSize(1); // Qt's socket takes no more than this from the system
-    sleeper.connectToHost(QHostAddress::LocalHost, rig.port);
-    QVERIFY(sleeper.waitForConnected(3000));
+    // A plain socket with a small receive buffer that nothing reads (a Qt socket would read).
+    const int sleeper = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto closeSleeper = qScopeGuard([sleeper] { ::close(sleeper); });
     const int small = 4096;
-    ::setsockopt(static_cast<int>(sleeper.socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &small,
-                 sizeof small);
-    sleeper.write("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    sleeper.waitForBytesWritten(1000);
-    QVERIFY(QTest::qWaitFor([&] { return rig.get("/healthz").json().value("event_clients").toInt() == 1; }, 5000));
+    ::setsockopt(sleeper, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(rig.port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(sleeper, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const QByteArray get("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QCOMPARE(::send(sleeper, get.constData(), get.size(), 0), get.size());
+    QVERIFY(QTest::qWaitFor(
+        [&] { return rig.get("/healthz").json().value("event_clients").toInt() == 1; }, 5000));
 
     const qint64 pid = rig.program.process.processId();
     ProcessHost host(rig.program.hostPort);
@@ -455,15 +484,88 @@ void TestHttpFront::aClientThatNeverReadsCostsNothing()
     QCOMPARE(pollRun(20000), 20000);
     const qint64 after = residentKiB(pid);
     QVERIFY2(after - before < 8 * 1024,
-             qPrintable(QStringLiteral("resident memory grew from %1 to %2 KiB").arg(before).arg(after)));
+             qPrintable(
+                 QStringLiteral("resident memory grew from %1 to %2 KiB").arg(before).arg(after)));
     const QJsonObject health = rig.get("/healthz").json();
     QVERIFY2(health.value("events_dropped").toInteger() > 20000,
              QJsonDocument(health).toJson().constData());
 
     EventReader reader(rig.port);
-    QVERIFY(QTest::qWaitFor([&] { reader.pump(); return reader.raw.contains(": vorlak events"); }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            reader.pump();
+            return reader.raw.contains(": vorlak events");
+        },
+        5000));
     QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06P"));
     QVERIFY(reader.waitFor("status", 5000));
+
+    // Once the sleeper reads again, an event soon says how many it missed.
+    QByteArray backlog;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     host.exchange(kPoll, 2);
+                     char buffer[65536];
+                     ssize_t n;
+                     while ((n = ::recv(sleeper, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+                         backlog.append(buffer, n);
+                     return backlog.contains("event: dropped\ndata: {\"count\":");
+                 },
+                 20000),
+             qPrintable(QString::number(backlog.size())));
+}
+
+void TestHttpFront::largeBodiesAreRefusedBeforeTheyAreRead_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("chunks"); // 64 KiB pieces sent after the head, or as chunked body
+
+    QTest::newRow("a length over 1 MiB, nothing sent")
+        << QByteArray("Content-Length: 1048577\r\n") << 0;
+    QTest::newRow("a length that is no number") << QByteArray("Content-Length: lots\r\n") << 0;
+    QTest::newRow("a chunked body that grows past 1 MiB")
+        << QByteArray("Transfer-Encoding: chunked\r\n") << 24;
+    QTest::newRow("a head that never ends") << QByteArray("X-Pad: ") << 3;
+}
+
+// The 413 comes while the client is still sending (or before it has begun), the connection
+// ends, and the machine is untouched.
+void TestHttpFront::largeBodiesAreRefusedBeforeTheyAreRead()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(int, chunks);
+
+    HttpRig rig;
+    QVERIFY(rig.port != 0);
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, rig.port);
+    QVERIFY(client.waitForConnected(3000));
+    const bool chunked = head.startsWith("Transfer-Encoding");
+    const bool headEnds = !head.startsWith("X-Pad");
+    client.write("POST /api/command HTTP/1.1\r\nHost: 127.0.0.1\r\n" + head +
+                 (headEnds ? "\r\n" : ""));
+    const QByteArray piece(64 * 1024, 'x');
+    for (int i = 0; i < chunks && client.state() == QAbstractSocket::ConnectedState; ++i) {
+        client.write(chunked ? QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n"
+                             : piece);
+        client.waitForBytesWritten(1000);
+    }
+    QByteArray raw;
+    QTest::qWaitFor(
+        [&] {
+            client.waitForReadyRead(20);
+            raw += client.readAll();
+            return client.state() != QAbstractSocket::ConnectedState;
+        },
+        10000);
+    raw += client.readAll();
+    const HttpReply reply = parseHttpReply(raw);
+    QCOMPARE(reply.status, 413);
+    QCOMPARE(reply.json().value("ok").toBool(), false);
+    QCOMPARE(client.state(), QAbstractSocket::UnconnectedState);
+    ProcessHost host(rig.program.hostPort);
+    QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06P"));
+    QCOMPARE(rig.program.request({{"cmd", "errors"}}).value("count").toInt(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHttpFront)

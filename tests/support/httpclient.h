@@ -40,7 +40,8 @@ inline HttpReply parseHttpReply(const QByteArray &raw)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0)
-            reply.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+            reply.headers.append(
+                {lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
     }
     reply.body = raw.mid(headEnd + 4);
     return reply;
@@ -55,7 +56,8 @@ inline HttpReply httpRequest(quint16 port, const QByteArray &method, const QByte
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(3000))
         return {};
-    QByteArray request = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    QByteArray request = method + ' ' + path +
+                         " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                          "Connection: close\r\n";
     for (const QByteArray &line : extraHeaders)
         request += line + "\r\n";
