@@ -12,3 +12,6 @@ for generator in "$build"/tools/resourcegen/gen_*; do
     echo "$(basename "$generator") -> resources/"
     QT_QPA_PLATFORM=offscreen "$generator" resources
 done
+# The live page draws its display with the window's glyphs.
+echo "gen_web_font.py -> resources/web/app.js"
+python3 tools/gen_web_font.py
