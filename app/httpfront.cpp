@@ -102,19 +102,63 @@ quint16 HttpFront::port() const
     return m_listener ? m_listener->serverPort() : 0;
 }
 
-bool HttpFront::authorised(const QHttpServerRequest &request) const
+bool HttpFront::authorised(const Request &request) const
 {
     if (m_token.isEmpty())
         return true;
-    return sameSecret(header(request, "authorization"), "Bearer " + m_token);
+    return sameSecret(request.authorization, "Bearer " + m_token);
 }
 
 bool HttpFront::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
     if (m_listener)
         m_listener->requestHandled(socket);
-    const bool close = header(request, "connection").toLower() == "close";
-    const QString path = request.url().path();
+    Request copy{methodName(request.method()), request.url().path(),
+                 header(request, "authorization"), request.body(),
+                 header(request, "connection").toLower() == "close"};
+    if (!m_connections.contains(socket))
+        connect(socket, &QObject::destroyed, this,
+                [this, socket] { m_connections.remove(socket); });
+    Connection &connection = m_connections[socket];
+    if (connection.answering) {
+        if (connection.waiting.size() >= kMaxWaitingRequests) {
+            socket->abort();
+            return true;
+        }
+        connection.waiting.push_back(std::move(copy));
+        return true;
+    }
+    serve(copy, socket);
+    return true;
+}
+
+void HttpFront::serve(const Request &request, QTcpSocket *socket)
+{
+    m_connections[socket].answering = true;
+    if (route(request, socket))
+        answered(socket);
+}
+
+void HttpFront::answered(QTcpSocket *socket)
+{
+    const auto connection = m_connections.find(socket);
+    if (connection == m_connections.end())
+        return;
+    connection->answering = false;
+    if (connection->waiting.empty())
+        return;
+    Request next = std::move(connection->waiting.front());
+    connection->waiting.pop_front();
+    // From the event loop: a long run of waiting requests does not nest.
+    QMetaObject::invokeMethod(
+        socket, [this, socket, next = std::move(next)] { serve(next, socket); },
+        Qt::QueuedConnection);
+}
+
+bool HttpFront::route(const Request &request, QTcpSocket *socket)
+{
+    const bool close = request.close;
+    const QString &path = request.path;
     const auto samePath = [&](const Route &route) { return path == QLatin1String(route.path); };
     const auto route = std::find_if(std::begin(kRoutes), std::end(kRoutes), samePath);
     // Unknown paths are not told apart from known ones before the token is shown.
@@ -132,21 +176,20 @@ bool HttpFront::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
                                 close);
         return true;
     }
-    const QByteArray method = methodName(request.method());
-    if (method != route->method) {
+    if (request.method != route->method) {
         HttpResponse::writeJson(
             socket, 405,
             HttpResponse::errorObject(
                 QStringLiteral("%1 takes %2, not %3")
-                    .arg(path, QLatin1String(route->method), QLatin1String(method))),
+                    .arg(path, QLatin1String(route->method), QLatin1String(request.method))),
             {{"Allow", route->method}}, close);
         return true;
     }
-    if (route->resource)
-        page(*route, socket, close);
-    else
-        (this->*route->handler)(request, socket, close);
-    return true;
+    if (route->resource) {
+        page(*route, request, socket);
+        return true;
+    }
+    return (this->*route->handler)(request, socket);
 }
 
 void HttpFront::missingHandler(const QHttpServerRequest &, QTcpSocket *)
@@ -154,52 +197,58 @@ void HttpFront::missingHandler(const QHttpServerRequest &, QTcpSocket *)
     // handleRequest answers every request itself, unknown paths with 404.
 }
 
-void HttpFront::command(const QHttpServerRequest &request, QTcpSocket *socket, bool close)
+bool HttpFront::command(const Request &request, QTcpSocket *socket)
 {
-    const QByteArray body = request.body().trimmed();
+    const bool close = request.close;
+    const QByteArray body = request.body.trimmed();
     QJsonObject parsed;
     QString problem;
     if (!ControlRequest::parse(body, &parsed, &problem)) {
         HttpResponse::writeJson(socket, 400, HttpResponse::errorObject(problem), {}, close);
-        return;
+        return true;
     }
     // Stands for this one request: a reply that comes later goes nowhere once the connection
     // (its parent) has gone.
     auto *requester = new QObject(socket);
     QPointer<QTcpSocket> connection(socket);
     const ControlCommands::Result reply = m_commands.runLine(
-        body, requester, [requester, connection, close](const QJsonObject &later) {
+        body, requester, [this, requester, connection, close](const QJsonObject &later) {
             HttpResponse::writeJson(connection, 200, later, {}, close);
             requester->deleteLater();
+            answered(connection);
         });
-    if (reply) {
-        HttpResponse::writeJson(socket, 200, *reply, {}, close);
-        delete requester;
-    }
+    if (!reply)
+        return false;
+    HttpResponse::writeJson(socket, 200, *reply, {}, close);
+    delete requester;
+    return true;
 }
 
-void HttpFront::state(const QHttpServerRequest &, QTcpSocket *socket, bool close)
+bool HttpFront::state(const Request &request, QTcpSocket *socket)
 {
     auto *requester = new QObject(socket);
     const ControlCommands::Result reply =
         m_commands.run({{QStringLiteral("cmd"), QStringLiteral("state")}}, requester, {});
     delete requester;
-    HttpResponse::writeJson(socket, 200, reply.value_or(QJsonObject{}), {}, close);
+    HttpResponse::writeJson(socket, 200, reply.value_or(QJsonObject{}), {}, request.close);
+    return true;
 }
 
-void HttpFront::cardPicture(const QHttpServerRequest &, QTcpSocket *socket, bool close)
+bool HttpFront::cardPicture(const Request &request, QTcpSocket *socket)
 {
+    const bool close = request.close;
     // The picture as it is now; only its encoding happens elsewhere.
-    const bool started =
-        m_pngEncoder.encode(m_window.cardPicture(), socket, [socket, close](const QByteArray &png) {
+    const bool started = m_pngEncoder.encode(
+        m_window.cardPicture(), socket, [this, socket, close](const QByteArray &png) {
             if (png.isEmpty()) {
                 HttpResponse::writeJson(socket, 500,
                                         HttpResponse::errorObject(QStringLiteral(
                                             "the card picture could not be encoded")),
                                         {}, close);
-                return;
+            } else {
+                HttpResponse::write(socket, 200, QByteArrayLiteral("image/png"), png, {}, close);
             }
-            HttpResponse::write(socket, 200, QByteArrayLiteral("image/png"), png, {}, close);
+            answered(socket);
         });
     if (!started) {
         HttpResponse::writeJson(
@@ -209,21 +258,25 @@ void HttpFront::cardPicture(const QHttpServerRequest &, QTcpSocket *socket, bool
                                           .arg(PngEncoder::kMaxInFlight)),
             {{"Retry-After", "1"}}, close);
     }
+    return !started;
 }
 
-void HttpFront::eventStream(const QHttpServerRequest &, QTcpSocket *socket, bool close)
+bool HttpFront::eventStream(const Request &request, QTcpSocket *socket)
 {
-    if (!m_events.subscribe(socket)) {
-        HttpResponse::writeJson(
-            socket, 503,
-            HttpResponse::errorObject(QStringLiteral("too many event streams (at most %1)")
-                                          .arg(EventStream::kMaxClients)),
-            {}, close);
-    }
+    // The stream is the connection's last answer: it is never done.
+    if (m_events.subscribe(socket))
+        return false;
+    HttpResponse::writeJson(
+        socket, 503,
+        HttpResponse::errorObject(
+            QStringLiteral("too many event streams (at most %1)").arg(EventStream::kMaxClients)),
+        {}, request.close);
+    return true;
 }
 
-void HttpFront::health(const QHttpServerRequest &, QTcpSocket *socket, bool close)
+bool HttpFront::health(const Request &request, QTcpSocket *socket)
 {
+    const bool close = request.close;
     const TcpServerLink &host = m_window.ServerSocket();
     QJsonObject answer{{QStringLiteral("event_clients"), m_events.clientCount()},
                        {QStringLiteral("events_dropped"), m_events.droppedEvents()}};
@@ -231,7 +284,7 @@ void HttpFront::health(const QHttpServerRequest &, QTcpSocket *socket, bool clos
         answer.insert(QStringLiteral("ok"), true);
         answer.insert(QStringLiteral("host_port"), host.listeningPort());
         HttpResponse::writeJson(socket, 200, answer, {}, close);
-        return;
+        return true;
     }
     answer.insert(QStringLiteral("ok"), false);
     answer.insert(QStringLiteral("error"),
@@ -241,10 +294,12 @@ void HttpFront::health(const QHttpServerRequest &, QTcpSocket *socket, bool clos
                             .arg(host.port())
                             .arg(host.openError()));
     HttpResponse::writeJson(socket, 503, answer, {}, close);
+    return true;
 }
 
-void HttpFront::page(const Route &route, QTcpSocket *socket, bool close)
+void HttpFront::page(const Route &route, const Request &request, QTcpSocket *socket)
 {
+    const bool close = request.close;
     QFile resource(QString::fromLatin1(route.resource));
     if (!resource.open(QIODevice::ReadOnly)) {
         HttpResponse::writeJson(

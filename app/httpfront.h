@@ -4,8 +4,11 @@
 #include "pngencoder.h"
 
 #include <QAbstractHttpServer>
+#include <QHash>
 #include <QHostAddress>
 #include <QString>
+
+#include <deque>
 
 class ControlCommands;
 class ErrorReporter;
@@ -21,10 +24,17 @@ class TfrmVorlak;
 // With a token set, every request but the page's own files (which hold no machine data) must
 // say "Authorization: Bearer TOKEN". None of the refusals (401, 404, 405, 400, 413) reaches the
 // machine.
+//
+// Each connection gets its answers in the order of its requests: a request that comes while an
+// answer is still to come (wait_idle's, a card picture being encoded) waits its turn.
 class HttpFront : public QAbstractHttpServer
 {
     Q_OBJECT
 public:
+    // Requests one connection may have waiting behind an answer still to come; past that the
+    // connection is closed.
+    static constexpr std::size_t kMaxWaitingRequests = 100;
+
     // `errors` may be null: no error events then.
     HttpFront(TfrmVorlak &window, ControlCommands &commands, ErrorReporter *errors,
               QObject *parent = nullptr);
@@ -44,8 +54,18 @@ protected:
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
 private:
+    // What the front needs of a request, copied: the module reuses its request object for the
+    // connection's next one.
+    struct Request {
+        QByteArray method;
+        QString path;
+        QByteArray authorization;
+        QByteArray body;
+        bool close = false; // "Connection: close"
+    };
     enum class Access { Open, Token };
-    using Handler = void (HttpFront::*)(const QHttpServerRequest &, QTcpSocket *, bool close);
+    // Gives whether the request is answered now; otherwise the answer calls answered() later.
+    using Handler = bool (HttpFront::*)(const Request &, QTcpSocket *);
     struct Route {
         const char *path;
         const char *method; // the one it takes: "GET" or "POST"
@@ -56,15 +76,24 @@ private:
         const char *contentType = nullptr;
     };
     static const Route kRoutes[];
+    struct Connection {
+        bool answering = false; // an answer is still to come
+        std::deque<Request> waiting;
+    };
 
-    void command(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
-    void state(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
-    void cardPicture(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
-    void eventStream(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
-    void health(const QHttpServerRequest &request, QTcpSocket *socket, bool close);
-    void page(const Route &route, QTcpSocket *socket, bool close);
+    void serve(const Request &request, QTcpSocket *socket);
+    bool route(const Request &request, QTcpSocket *socket);
+    // The connection's current answer has gone out: its next request, if any, is served.
+    void answered(QTcpSocket *socket);
 
-    bool authorised(const QHttpServerRequest &request) const;
+    bool command(const Request &request, QTcpSocket *socket);
+    bool state(const Request &request, QTcpSocket *socket);
+    bool cardPicture(const Request &request, QTcpSocket *socket);
+    bool eventStream(const Request &request, QTcpSocket *socket);
+    bool health(const Request &request, QTcpSocket *socket);
+    void page(const Route &route, const Request &request, QTcpSocket *socket);
+
+    bool authorised(const Request &request) const;
 
     TfrmVorlak &m_window;
     ControlCommands &m_commands;
@@ -73,4 +102,5 @@ private:
     HttpListener *m_listener = nullptr;
     QByteArray m_token;
     QString m_listenError;
+    QHash<QTcpSocket *, Connection> m_connections;
 };

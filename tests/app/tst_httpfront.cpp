@@ -135,6 +135,7 @@ private slots:
     void endpointsAndRefusals();
     void sameTableAsTheControlPort();
     void waitIdleAnswersWhenTheMachineRests();
+    void answersComeInTheOrderOfTheRequests();
     void tokenRule_data();
     void tokenRule();
     void bindingBeyondLoopbackNeedsAToken();
@@ -280,6 +281,49 @@ void TestHttpFront::waitIdleAnswersWhenTheMachineRests()
     QCOMPARE(reply.json().value("idle").toBool(), true);
     QVERIFY2(waited.elapsed() > 20, "the reply waited for the clear sequence");
     QCOMPARE(rig.get("/api/state").json().value("display").toString(), QString("READY"));
+}
+
+// Requests sent back to back on one connection are answered in their order, also when the
+// first answer comes later (wait_idle behind a clear sequence, a picture being encoded).
+void TestHttpFront::answersComeInTheOrderOfTheRequests()
+{
+    HttpRig rig;
+    QVERIFY(rig.port != 0);
+    QVERIFY(rig.post(R"({"cmd":"press","button":"clear"})").json().value("ok").toBool());
+    const QByteArray waitIdle = R"({"cmd":"wait_idle","timeout_ms":20000})";
+    const QByteArray head = " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, rig.port);
+    QVERIFY(client.waitForConnected(3000));
+    client.write("POST /api/command" + head +
+                 "Content-Length: " + QByteArray::number(waitIdle.size()) + "\r\n\r\n" + waitIdle +
+                 "GET /healthz" + head + "\r\n" + "GET /api/card.png" + head + "\r\n" +
+                 "GET /api/state" + head + "Connection: close\r\n\r\n");
+    QByteArray raw;
+    QTest::qWaitFor(
+        [&] {
+            client.waitForReadyRead(20);
+            raw += client.readAll();
+            return client.state() != QAbstractSocket::ConnectedState;
+        },
+        20000);
+    raw += client.readAll();
+    // The responses one after the other, each as long as its Content-Length says.
+    QList<HttpReply> replies;
+    while (!raw.isEmpty()) {
+        HttpReply reply = parseHttpReply(raw);
+        QVERIFY2(reply.status != 0, raw.left(200).constData());
+        const qsizetype bodyStart = raw.indexOf("\r\n\r\n") + 4;
+        const qsizetype length = reply.header("Content-Length").toLongLong();
+        reply.body = raw.mid(bodyStart, length);
+        raw.remove(0, bodyStart + length);
+        replies.append(reply);
+    }
+    QCOMPARE(replies.size(), 4);
+    QCOMPARE(replies[0].json().value("idle").toBool(), true);
+    QCOMPARE(replies[1].json().value("host_port").toInt(), int(rig.program.hostPort));
+    QCOMPARE(replies[2].header("Content-Type"), QByteArray("image/png"));
+    QCOMPARE(replies[3].json().value("display").toString(), QString("READY"));
 }
 
 void TestHttpFront::tokenRule_data()
