@@ -149,6 +149,12 @@ ControlCommands::Result ControlCommands::runLine(const QByteArray &line, const Q
     QString problem;
     if (!ControlRequest::parse(line, &request, &problem))
         return error(problem);
+    return runWithToken(request, context, std::move(later));
+}
+
+ControlCommands::Result ControlCommands::runWithToken(const QJsonObject &request,
+                                                      const QObject *context, Reply later)
+{
     if (!tokenAccepted(request)) {
         return error(QStringLiteral("unauthorized: this control port needs the right \"token\" "
                                     "in every request"));

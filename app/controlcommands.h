@@ -49,9 +49,11 @@ public:
     void setToken(const QString &token) { m_token = token; }
 
     // One request line as a connection received it (without its line end, not blank): read
-    // strictly (one JSON object, no key twice), checked for the token, then run. A front that
-    // gets whole request texts (an HTTP body) passes them here, for the same replies.
+    // strictly (one JSON object, no key twice), checked for the token, then run.
     Result runLine(const QByteArray &line, const QObject *context, Reply later);
+    // A request already read with ControlRequest::parse (a front that tells a malformed request
+    // apart, as HTTP does with 400): checked for the token, then run, as runLine runs it.
+    Result runWithToken(const QJsonObject &request, const QObject *context, Reply later);
     // Runs one request, without the token check, and returns its reply, or nothing when the
     // reply comes later: then `later` gets it exactly once, from the event loop, unless
     // `context` is destroyed or cancelWait(context) runs first. A context has at most one reply

@@ -49,9 +49,8 @@ void EventStream::connectMachine(TfrmVorlak &window, ErrorReporter *errors)
         const StrikeRecord &strikes = window.decoder().lastJobStrikes();
         if (strikes.empty())
             return;
-        StrikeRecord last{strikes.back()};
         publish("strike", {{QStringLiteral("count"), static_cast<qint64>(strikes.size())},
-                           {QStringLiteral("glyph"), HostJson::glyphs(last).first()}});
+                           {QStringLiteral("glyph"), HostJson::glyph(strikes.back())}});
     });
     // Reset and Clear erase the card; a new message wipes its glyphs, a format resizes it.
     const auto cardErased = [this] {

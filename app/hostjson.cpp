@@ -23,16 +23,20 @@ QJsonObject format(const FormatTable &table, int32_t cardWidth, int32_t cardHeig
             {QStringLiteral("fields"), fields}};
 }
 
+QJsonObject glyph(const StruckGlyph &g)
+{
+    return {{QStringLiteral("char"), QString(g.character)},
+            {QStringLiteral("x"), g.x},
+            {QStringLiteral("y"), g.y},
+            {QStringLiteral("font_height"), g.fontHeight},
+            {QStringLiteral("rotated"), g.rotated}};
+}
+
 QJsonArray glyphs(const StrikeRecord &record)
 {
     QJsonArray glyphs;
-    for (const StruckGlyph &g : record) {
-        glyphs.append(QJsonObject{{QStringLiteral("char"), QString(g.character)},
-                                  {QStringLiteral("x"), g.x},
-                                  {QStringLiteral("y"), g.y},
-                                  {QStringLiteral("font_height"), g.fontHeight},
-                                  {QStringLiteral("rotated"), g.rotated}});
-    }
+    for (const StruckGlyph &g : record)
+        glyphs.append(glyph(g));
     return glyphs;
 }
 

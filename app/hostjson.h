@@ -14,6 +14,8 @@ namespace HostJson
 {
 // The active format as "state" gives it: count, card size in 0.1 mm, fields.
 QJsonObject format(const FormatTable &table, int32_t cardWidth, int32_t cardHeight);
+// One struck glyph: char, x, y, font_height, rotated.
+QJsonObject glyph(const StruckGlyph &glyph);
 // Struck glyphs in strike order as "glyphs" gives them.
 QJsonArray glyphs(const StrikeRecord &record);
 // One diagnostic: seq, t_ms, time, link, job (or null), code, message.

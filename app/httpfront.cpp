@@ -211,8 +211,8 @@ bool HttpFront::command(const Request &request, QTcpSocket *socket)
     // (its parent) has gone.
     auto *requester = new QObject(socket);
     QPointer<QTcpSocket> connection(socket);
-    const ControlCommands::Result reply = m_commands.runLine(
-        body, requester, [this, requester, connection, close](const QJsonObject &later) {
+    const ControlCommands::Result reply = m_commands.runWithToken(
+        parsed, requester, [this, requester, connection, close](const QJsonObject &later) {
             HttpResponse::writeJson(connection, 200, later, {}, close);
             requester->deleteLater();
             answered(connection);
@@ -226,10 +226,9 @@ bool HttpFront::command(const Request &request, QTcpSocket *socket)
 
 bool HttpFront::state(const Request &request, QTcpSocket *socket)
 {
-    auto *requester = new QObject(socket);
+    // "state" always answers at once: no requester needs to stand by for a later reply.
     const ControlCommands::Result reply =
-        m_commands.run({{QStringLiteral("cmd"), QStringLiteral("state")}}, requester, {});
-    delete requester;
+        m_commands.run({{QStringLiteral("cmd"), QStringLiteral("state")}}, this, {});
     HttpResponse::writeJson(socket, 200, reply.value_or(QJsonObject{}), {}, request.close);
     return true;
 }

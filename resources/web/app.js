@@ -303,31 +303,48 @@
 
     // --- the card picture ---------------------------------------------------------------------
 
+    // Runs the async `task` one at a time and at most once every `gapMs`; asked again while it
+    // runs or waits, it runs once more afterwards, so the last ask always has its run.
+    function throttled(gapMs, task) {
+        let inFlight = false;
+        let again = false;
+        let timer = null;
+        let lastStart = 0;
+        return function ask() {
+            if (inFlight || timer) {
+                again = true;
+                return;
+            }
+            const wait = lastStart + gapMs - Date.now();
+            if (wait > 0) {
+                timer = setTimeout(() => {
+                    timer = null;
+                    ask();
+                }, wait);
+                return;
+            }
+            inFlight = true;
+            again = false;
+            lastStart = Date.now();
+            (async () => {
+                try {
+                    await task();
+                } finally {
+                    inFlight = false;
+                    if (again)
+                        ask();
+                }
+            })();
+        };
+    }
+
     // At most one picture on its way, and at most one every CARD_GAP_MS (each costs the program
     // a PNG); strikes meanwhile ask for one more fetch after it, so the last strike always shows.
     const CARD_GAP_MS = 50;
-    const card = { inFlight: false, again: false, timer: null, lastStart: 0, url: null, version: 0 };
-
-    function refreshCard() {
-        if (card.inFlight || card.timer) {
-            card.again = true;
-            return;
-        }
-        const wait = card.lastStart + CARD_GAP_MS - Date.now();
-        if (wait > 0) {
-            card.timer = setTimeout(() => {
-                card.timer = null;
-                refreshCard();
-            }, wait);
-            return;
-        }
-        fetchCard();
-    }
+    const card = { url: null, version: 0 };
+    const refreshCard = throttled(CARD_GAP_MS, fetchCard);
 
     async function fetchCard() {
-        card.inFlight = true;
-        card.again = false;
-        card.lastStart = Date.now();
         try {
             const response = await apiFetch('/api/card.png');
             if (!response.ok)
@@ -347,17 +364,14 @@
             el.card.dataset.version = String(++card.version);
         } catch (e) {
             // The next strike or (re)connect tries again.
-        } finally {
-            card.inFlight = false;
-            if (card.again)
-                refreshCard();
         }
     }
 
     // --- the state: flags, panels, fault switches ---------------------------------------------
 
     const STATE_GAP_MS = 250;
-    const stateRound = { inFlight: false, pending: false, last: 0, timer: null, snapshot: false };
+    let snapshotWanted = false;
+    const askState = throttled(STATE_GAP_MS, fetchState);
     let faultChanges = 0; // operator changes of the fault switches, to keep older snapshots out
     const faultsInFlight = new Set();
 
@@ -366,32 +380,16 @@
     // out events), unless an event brought a newer one meanwhile.
     function requestState(snapshot) {
         if (snapshot)
-            stateRound.snapshot = true;
-        if (tokenNeeded)
-            return;
-        if (stateRound.inFlight) {
-            stateRound.pending = true;
-            return;
-        }
-        const wait = stateRound.last + STATE_GAP_MS - Date.now();
-        if (wait > 0) {
-            if (!stateRound.timer) {
-                stateRound.timer = setTimeout(() => {
-                    stateRound.timer = null;
-                    requestState();
-                }, wait);
-            }
-            return;
-        }
-        fetchState();
+            snapshotWanted = true;
+        if (!tokenNeeded)
+            askState();
     }
 
     async function fetchState() {
-        stateRound.inFlight = true;
-        stateRound.pending = false;
-        stateRound.last = Date.now();
-        const snapshot = stateRound.snapshot;
-        stateRound.snapshot = false;
+        if (tokenNeeded)
+            return;
+        const snapshot = snapshotWanted;
+        snapshotWanted = false;
         const displaysBefore = displayEvents;
         const statusesBefore = statusEvents;
         const faultsBefore = faultChanges;
@@ -417,11 +415,7 @@
             showErrorBox(state.error_box);
         } catch (e) {
             if (snapshot)
-                stateRound.snapshot = true;
-        } finally {
-            stateRound.inFlight = false;
-            if (stateRound.pending)
-                requestState();
+                snapshotWanted = true;
         }
     }
 

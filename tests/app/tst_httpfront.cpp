@@ -299,27 +299,9 @@ void TestHttpFront::answersComeInTheOrderOfTheRequests()
                  "Content-Length: " + QByteArray::number(waitIdle.size()) + "\r\n\r\n" + waitIdle +
                  "GET /healthz" + head + "\r\n" + "GET /api/card.png" + head + "\r\n" +
                  "GET /api/state" + head + "Connection: close\r\n\r\n");
-    QByteArray raw;
-    QTest::qWaitFor(
-        [&] {
-            client.waitForReadyRead(20);
-            raw += client.readAll();
-            return client.state() != QAbstractSocket::ConnectedState;
-        },
-        20000);
-    raw += client.readAll();
-    // The responses one after the other, each as long as its Content-Length says.
-    QList<HttpReply> replies;
-    while (!raw.isEmpty()) {
-        HttpReply reply = parseHttpReply(raw);
-        QVERIFY2(reply.status != 0, raw.left(200).constData());
-        const qsizetype bodyStart = raw.indexOf("\r\n\r\n") + 4;
-        const qsizetype length = reply.header("Content-Length").toLongLong();
-        reply.body = raw.mid(bodyStart, length);
-        raw.remove(0, bodyStart + length);
-        replies.append(reply);
-    }
-    QCOMPARE(replies.size(), 4);
+    const QByteArray raw = readUntilClosed(client, 20000);
+    const QList<HttpReply> replies = parseHttpReplies(raw);
+    QVERIFY2(replies.size() == 4, raw.left(300).constData());
     QCOMPARE(replies[0].json().value("idle").toBool(), true);
     QCOMPARE(replies[1].json().value("host_port").toInt(), int(rig.program.hostPort));
     QCOMPARE(replies[2].header("Content-Type"), QByteArray("image/png"));
@@ -608,16 +590,7 @@ void TestHttpFront::largeBodiesAreRefusedBeforeTheyAreRead()
                              : piece);
         client.waitForBytesWritten(1000);
     }
-    QByteArray raw;
-    QTest::qWaitFor(
-        [&] {
-            client.waitForReadyRead(20);
-            raw += client.readAll();
-            return client.state() != QAbstractSocket::ConnectedState;
-        },
-        10000);
-    raw += client.readAll();
-    const HttpReply reply = parseHttpReply(raw);
+    const HttpReply reply = parseHttpReply(readUntilClosed(client, 10000));
     QCOMPARE(reply.status, 413);
     QCOMPARE(reply.json().value("ok").toBool(), false);
     QCOMPARE(client.state(), QAbstractSocket::UnconnectedState);

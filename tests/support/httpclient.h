@@ -47,6 +47,37 @@ inline HttpReply parseHttpReply(const QByteArray &raw)
     return reply;
 }
 
+// Successive responses on one connection, each as long as its Content-Length says; a
+// response that does not parse ends the list.
+inline QList<HttpReply> parseHttpReplies(QByteArray raw)
+{
+    QList<HttpReply> replies;
+    while (!raw.isEmpty()) {
+        HttpReply reply = parseHttpReply(raw);
+        if (reply.status == 0)
+            break;
+        const qsizetype bodyStart = raw.indexOf("\r\n\r\n") + 4;
+        const qsizetype length = reply.header("Content-Length").toLongLong();
+        reply.body = raw.mid(bodyStart, length);
+        raw.remove(0, bodyStart + length);
+        replies.append(reply);
+    }
+    return replies;
+}
+
+// Everything the server sends until it closes the connection (or the time is up).
+inline QByteArray readUntilClosed(QTcpSocket &socket, int timeoutMs)
+{
+    QByteArray raw;
+    QDeadlineTimer deadline(timeoutMs);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        socket.waitForReadyRead(5);
+        raw += socket.readAll();
+    }
+    return raw + socket.readAll();
+}
+
 // `extraHeaders` are whole lines without their line end ("Authorization: Bearer x").
 inline HttpReply httpRequest(quint16 port, const QByteArray &method, const QByteArray &path,
                              const QByteArray &body = {},
@@ -64,13 +95,5 @@ inline HttpReply httpRequest(quint16 port, const QByteArray &method, const QByte
     if (!body.isEmpty() || method == "POST")
         request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     socket.write(request + "\r\n" + body);
-    QByteArray raw;
-    QDeadlineTimer deadline(timeoutMs);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        socket.waitForReadyRead(5);
-        raw += socket.readAll();
-    }
-    raw += socket.readAll();
-    return parseHttpReply(raw);
+    return parseHttpReply(readUntilClosed(socket, timeoutMs));
 }
