@@ -202,42 +202,39 @@ async function displayProblem(page, text, font) {
     return null;
 }
 
-// The card picture as the page shows it (its pixels' fingerprint), or null before the first.
-function cardFingerprint(page) {
-    return page.evaluate(() => {
-        const img = document.getElementById('card');
-        if (img.hidden || !img.complete || !img.naturalWidth)
-            return null;
-        const canvas = document.createElement('canvas');
-        canvas.width = img.naturalWidth;
-        canvas.height = img.naturalHeight;
-        const ctx = canvas.getContext('2d');
-        ctx.drawImage(img, 0, 0);
-        const data = ctx.getImageData(0, 0, canvas.width, canvas.height).data;
-        let hash = 2166136261;
-        for (let i = 0; i < data.length; ++i)
-            hash = Math.imul(hash ^ data[i], 16777619) >>> 0;
-        return { hash, width: canvas.width, height: canvas.height, version: Number(img.dataset.version || 0) };
-    });
-}
-
-// The card picture the program holds now (fetched in the page, as the page would), its pixels'
-// fingerprint.
-function programCardFingerprint(page, token) {
+// A card picture's pixels' fingerprint, taken in the page: the one the page shows (null before
+// the first), or with `token` the one the program holds now, fetched as the page fetches it.
+function fingerprintInPage(page, token) {
     return page.evaluate(async (t) => {
-        const response = await fetch('/api/card.png', { headers: { Authorization: 'Bearer ' + t }, cache: 'no-store' });
-        const picture = await createImageBitmap(await response.blob());
+        const img = document.getElementById('card');
+        let picture = img;
+        if (t !== null) {
+            const response = await fetch('/api/card.png', { headers: { Authorization: 'Bearer ' + t }, cache: 'no-store' });
+            picture = await createImageBitmap(await response.blob());
+        } else if (img.hidden || !img.complete || !img.naturalWidth) {
+            return null;
+        }
         const canvas = document.createElement('canvas');
-        canvas.width = picture.width;
-        canvas.height = picture.height;
+        canvas.width = picture.naturalWidth || picture.width;
+        canvas.height = picture.naturalHeight || picture.height;
         const ctx = canvas.getContext('2d');
         ctx.drawImage(picture, 0, 0);
         const data = ctx.getImageData(0, 0, canvas.width, canvas.height).data;
         let hash = 2166136261;
         for (let i = 0; i < data.length; ++i)
             hash = Math.imul(hash ^ data[i], 16777619) >>> 0;
-        return hash;
+        return { hash, width: canvas.width, height: canvas.height, version: Number(img.dataset.version || 0) };
     }, token);
+}
+
+// The card picture as the page shows it, or null before the first.
+function cardFingerprint(page) {
+    return fingerprintInPage(page, null);
+}
+
+// The card picture the program holds now: its fingerprint's hash.
+async function programCardFingerprint(page, token) {
+    return (await fingerprintInPage(page, token)).hash;
 }
 
 // --- the run ------------------------------------------------------------------------------------
