@@ -8,6 +8,7 @@
 #include "jobarchive.h"
 #include "scenariofile.h"
 #include "stderrlines.h"
+#include "tcpserverlink.h"
 #include "terminationsignals.h"
 #include "trafficjournal.h"
 #include "virtualserialline.h"
@@ -244,6 +245,11 @@ int main(int argc, char **argv)
         jobArchive = std::make_unique<JobArchive>(window, folder);
     }
     window.show();
+    // The machine port opens when the window first shows; a rig that picked a free port for
+    // it learns here that the port is its own (an open failure is reported as an error).
+    if (window.ServerSocket().active())
+        std::fprintf(stderr, "vorlak: host port listening on 0.0.0.0:%u\n",
+                     window.ServerSocket().listeningPort());
     if (serialLine) {
         // Opened as if chosen in the setup dialog: the dialog shows it chosen, its OK keeps
         // it, panel 0 shows it.

@@ -172,6 +172,23 @@ def test_simulator_cleans_up_and_keeps_stderr(vorlak_program):
         socket.create_connection(("127.0.0.1", sim.control_port), timeout=1)
 
 
+def test_a_taken_machine_port_is_left_for_another(vorlak_program, monkeypatch):
+    # The first port the rig picks is taken before the program can listen on it, as another
+    # process may take it: the rig starts the program again on the next, and the host talks
+    # to the simulator, not to the occupant.
+    with socket.socket() as occupant:
+        occupant.bind(("0.0.0.0", 0))
+        occupant.listen()
+        taken = occupant.getsockname()[1]
+        picks = iter([taken])
+        real_free_port = vorlak_rig.simulator.free_port
+        monkeypatch.setattr(vorlak_rig.simulator, "free_port",
+                            lambda: next(picks, None) or real_free_port())
+        with Simulator(vorlak_program) as sim:
+            assert sim.host_port != taken
+            assert sim.host().poll().raw == b"\x06P"
+
+
 def test_two_simulators_side_by_side(vorlak_program):
     with Simulator(vorlak_program) as a, Simulator(vorlak_program) as b:
         assert a.host_port != b.host_port and a.control_port != b.control_port

@@ -7,13 +7,13 @@ import socket
 import subprocess
 import tempfile
 import threading
-import time
 from typing import List, Optional, Sequence
 
 from .control import Control
 from .host import Host
 
 _CONTROL_PORT_LINE = re.compile(r"control port listening on 127\.0\.0\.1:(\d+)")
+_START_ATTEMPTS = 5
 
 
 class SimulatorError(Exception):
@@ -93,7 +93,27 @@ class Simulator:
     def start(self) -> None:
         self._tempdir = tempfile.TemporaryDirectory(prefix="vorlak-rig-")
         self.data_dir = self._tempdir.name
-        self.host_port = free_port()
+        try:
+            # A free port may be taken by another process before the program listens on it:
+            # the program then does not say it listens, and starts again on another.
+            for attempt in range(1, _START_ATTEMPTS + 1):
+                self.host_port = free_port()
+                self._launch()
+                if not self._port_seen.wait(self.start_timeout) or self.control_port is None:
+                    raise SimulatorError(
+                        f"{self.program} did not open its control port:\n{self.stderr}")
+                if f"host port listening on 0.0.0.0:{self.host_port}\n" in self.stderr:
+                    break
+                if attempt == _START_ATTEMPTS:
+                    raise SimulatorError(
+                        f"machine port {self.host_port} could not be opened:\n{self.stderr}")
+                self._kill()
+            self.control.state()
+        except BaseException:
+            self.stop()
+            raise
+
+    def _launch(self) -> None:
         with open(os.path.join(self.data_dir, "Vorlak.ini"), "w", encoding="ascii") as ini:
             ini.write(f"[Setup]\nPort={self.host_port}\n")
         args = [self.program, "--headless", "--data-dir", self.data_dir, "--control-port", "0",
@@ -103,48 +123,32 @@ class Simulator:
         if self.export_dir is not None:
             args += ["--export-dir", str(self.export_dir)]
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-        try:
-            self.process = subprocess.Popen(args + self.extra_args, stdin=subprocess.DEVNULL,
-                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                            text=True, errors="replace", env=env)
-            self._stderr_reader = threading.Thread(target=self._read_stderr, daemon=True)
-            self._stderr_reader.start()
-            self._wait_until_answering()
-        except BaseException:
-            self.stop()
-            raise
+        self.control_port = None
+        self._port_seen = threading.Event()
+        self._stderr_lines = []
+        self.process = subprocess.Popen(args + self.extra_args, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        text=True, errors="replace", env=env)
+        self._stderr_reader = threading.Thread(target=self._read_stderr,
+                                               args=(self.process, self._port_seen), daemon=True)
+        self._stderr_reader.start()
 
-    def _read_stderr(self) -> None:
+    def _kill(self) -> None:
+        self.process.kill()
+        self.process.wait()
+        self._stderr_reader.join(5)
+        self.process.stderr.close()
+
+    def _read_stderr(self, process: subprocess.Popen, port_seen: threading.Event) -> None:
         # Read to the end in any case, so the program never blocks on a full pipe.
-        for line in self.process.stderr:
-            self._stderr_lines.append(line)
+        lines = self._stderr_lines
+        for line in process.stderr:
+            lines.append(line)
             match = _CONTROL_PORT_LINE.search(line)
-            if match and self.control_port is None:
+            if match and not port_seen.is_set():
                 self.control_port = int(match.group(1))
-                self._port_seen.set()
-        self._port_seen.set()
-
-    def _wait_until_answering(self) -> None:
-        if not self._port_seen.wait(self.start_timeout) or self.control_port is None:
-            raise SimulatorError(f"{self.program} did not open its control port:\n{self.stderr}")
-        # The machine port opens when the window is first shown, before the control port:
-        # a control reply means the program runs; the connect proves the machine port listens.
-        self.control.state()
-        deadline = time.monotonic() + self.start_timeout
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", self.host_port), timeout=1).close()
-                break
-            except OSError as e:
-                if time.monotonic() > deadline or self.process.poll() is not None:
-                    raise SimulatorError(f"machine port {self.host_port} does not answer ({e}):"
-                                         f"\n{self.stderr}") from None
-                time.sleep(0.05)
-        # Replies go to the oldest connection still listed: wait until the probe is gone.
-        while self.control.state()["host_connections"] != 0:
-            if time.monotonic() > deadline:
-                raise SimulatorError("the probe connection to the machine port stays listed")
-            time.sleep(0.01)
+                port_seen.set()
+        port_seen.set()
 
     def stop(self, timeout: float = 20.0) -> Optional[int]:
         """Closes the program as the operator would (killed if it does not end in time), then

@@ -304,6 +304,8 @@ void TestHttpFront::answersComeInTheOrderOfTheRequests()
     QVERIFY2(replies.size() == 4, raw.left(300).constData());
     QCOMPARE(replies[0].json().value("idle").toBool(), true);
     QCOMPARE(replies[1].json().value("host_port").toInt(), int(rig.program.hostPort));
+    QVERIFY(rig.program.stderrText.contains("vorlak: host port listening on 0.0.0.0:" +
+                                            QByteArray::number(rig.program.hostPort) + '\n'));
     QCOMPARE(replies[2].header("Content-Type"), QByteArray("image/png"));
     QCOMPARE(replies[3].json().value("display").toString(), QString("READY"));
 }
@@ -397,6 +399,8 @@ void TestHttpFront::healthTellsWhyTheHostPortIsClosed()
                                              "Windows-Socket-Fehler: ")
                                   .arg(occupant.serverPort())),
              qPrintable(error));
+    // Nor does stderr say it listens: a rig that picked the port learns it is not the program's.
+    QVERIFY(!rig.program.stderrText.contains("host port listening"));
 }
 
 // A clear and a job seen on the stream: the display, each status reply, the card's wipe, the

@@ -3,6 +3,7 @@
 // only whom it should.
 
 #include "hostmessages.h"
+#include "programprocess.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -30,13 +31,6 @@
 namespace
 {
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::AnyIPv4, 0);
-    return probe.serverPort();
-}
-
 QByteArray formatWithFont(char font)
 {
     // One field at y 10.0 mm, x 5.0 mm, pitch 14 on an 85.6 x 54.0 mm card.
@@ -45,118 +39,6 @@ QByteArray formatWithFont(char font)
                       "F]00 U0   0540  0856 0100 050 ") +
            font + "  14\x03";
 }
-
-// One run of the program with its own data folder, host port and control port.
-class Program
-{
-public:
-    explicit Program(QStringList extraArguments = {}, double speed = 1000,
-                     const QString &dataFolder = {})
-    {
-        folder = dataFolder.isEmpty() ? dir.path() : dataFolder;
-        hostPort = freePort();
-        if (!QFileInfo(folder + "/Vorlak.ini").exists() && QFileInfo(folder).isWritable()) {
-            QFile ini(folder + "/Vorlak.ini");
-            if (ini.open(QIODevice::WriteOnly))
-                ini.write("[Setup]\nPort=" + QByteArray::number(hostPort) + "\n");
-        }
-        process.setProgram(QStringLiteral(VORLAK_EXECUTABLE));
-        process.setArguments(QStringList{"--headless", "--data-dir", folder, "--control-port", "0",
-                                         "--speed", QString::number(speed)} +
-                             extraArguments);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("VORLAK_CONTROL_TOKEN"));
-        process.setProcessEnvironment(environment);
-        QObject::connect(&process, &QProcess::readyReadStandardError, &process,
-                         [this] { stderrText += process.readAllStandardError(); });
-        process.start();
-    }
-    ~Program()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-
-    // Waits for the line that names the control port.
-    bool waitUntilListening()
-    {
-        static const QRegularExpression line(
-            QStringLiteral("control port listening on 127.0.0.1:(\\d+)"));
-        QRegularExpressionMatch match;
-        const bool found = QTest::qWaitFor(
-            [&] {
-                match = line.match(QString::fromLocal8Bit(stderrText));
-                return match.hasMatch() || process.state() == QProcess::NotRunning;
-            },
-            10000);
-        if (!found || !match.hasMatch())
-            return false;
-        controlPort = match.captured(1).toUShort();
-        control.connectToHost(QHostAddress::LocalHost, controlPort);
-        return control.waitForConnected(3000);
-    }
-
-    QJsonObject request(const QJsonObject &object, int timeoutMs = 10000)
-    {
-        control.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-        (void)QTest::qWaitFor([&] { return control.canReadLine(); }, timeoutMs);
-        return QJsonDocument::fromJson(control.readLine()).object();
-    }
-
-    // The same without qWaitFor's 10 ms steps, for thousands of requests in a row; events are
-    // served between, so the program's stderr is read and never fills its pipe.
-    QJsonObject requestAtOnce(const QJsonObject &object, int timeoutMs = 10000)
-    {
-        control.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-        QDeadlineTimer deadline(timeoutMs);
-        while (!control.canReadLine() && !deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            control.waitForReadyRead(5);
-        }
-        return QJsonDocument::fromJson(control.readLine()).object();
-    }
-
-    bool finishes(int timeoutMs)
-    {
-        return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
-    }
-
-    QTemporaryDir dir;
-    QString folder;
-    quint16 hostPort = 0;
-    quint16 controlPort = 0;
-    QProcess process;
-    QByteArray stderrText;
-    QTcpSocket control;
-};
-
-// A host connection that reads replies as they come.
-class Host
-{
-public:
-    explicit Host(quint16 port)
-    {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        connected = socket.waitForConnected(3000);
-    }
-    QByteArray exchange(const QByteArray &bytes, int replyLength, int timeoutMs = 5000)
-    {
-        socket.write(bytes);
-        // A short blocking wait returns as soon as the reply is there (qWaitFor sleeps in
-        // steps of 10 ms); events are served between, so the program's stderr is read and
-        // never fills its pipe.
-        QDeadlineTimer deadline(timeoutMs);
-        while (socket.bytesAvailable() < replyLength && !deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            socket.waitForReadyRead(5);
-        }
-        return socket.read(replyLength);
-    }
-    QTcpSocket socket;
-    bool connected = false;
-};
 
 QJsonObject cmd(const char *name)
 {
@@ -189,9 +71,9 @@ private slots:
 
 void TestUnattended::thousandsOfFailingMessagesHeadless()
 {
-    Program program;
+    ProgramProcess program;
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
-    Host host(program.hostPort);
+    ProcessHost host(program.hostPort);
     QVERIFY(host.connected);
     QCOMPARE(host.exchange(formatWithFont('A'), 2), QByteArray("\x06"
                                                                "2"));
@@ -207,7 +89,7 @@ void TestUnattended::thousandsOfFailingMessagesHeadless()
         QVERIFY2(ack == QByteArray("\x06"
                                    "2"),
                  qPrintable(QStringLiteral("message %1 got %2").arg(i).arg(ack.toHex())));
-        QCOMPARE(program.requestAtOnce({{"cmd", "wait_idle"}, {"timeout_ms", 5000}}).value("idle"),
+        QCOMPARE(program.request({{"cmd", "wait_idle"}, {"timeout_ms", 5000}}).value("idle"),
                  QJsonValue(true));
     }
     // Still the machine: a poll is answered (powered on until the first Clear).
@@ -241,8 +123,8 @@ void TestUnattended::stderrNobodyReadsHoldsNothingUp()
     const int readEnd = pipeEnds[0];
     const int writeEnd = pipeEnds[1];
     QTemporaryDir dir;
-    const quint16 hostPort = freePort();
-    const quint16 controlPort = freePort();
+    const quint16 hostPort = freeTcpPort();
+    const quint16 controlPort = freeTcpPort();
     {
         QFile ini(dir.path() + "/Vorlak.ini");
         QVERIFY(ini.open(QIODevice::WriteOnly));
@@ -263,10 +145,10 @@ void TestUnattended::stderrNobodyReadsHoldsNothingUp()
         ::close(readEnd);
     });
 
-    std::unique_ptr<Host> host;
+    std::unique_ptr<ProcessHost> host;
     QVERIFY(QTest::qWaitFor(
         [&] {
-            host = std::make_unique<Host>(hostPort);
+            host = std::make_unique<ProcessHost>(hostPort);
             return host->connected;
         },
         10000));
@@ -319,7 +201,7 @@ void TestUnattended::quitWithUnwritableSettingsEnds()
 {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Vorlak.ini")));
-    Program program({}, 1000, dir.path());
+    ProgramProcess program({}, 1000, {}, 0, dir.path());
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
     QCOMPARE(program.request(cmd("quit")).value("ok"), QJsonValue(true));
     QVERIFY2(program.finishes(5000), "the program did not end");
@@ -342,7 +224,7 @@ void TestUnattended::terminationSignalWritesTheSettings_data()
 void TestUnattended::terminationSignalWritesTheSettings()
 {
     QFETCH(int, signalNumber);
-    Program program;
+    ProgramProcess program;
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
     const QString ini = program.folder + QStringLiteral("/Vorlak.ini");
     const QByteArray before = [&] {
@@ -362,9 +244,9 @@ void TestUnattended::terminationSignalWritesTheSettings()
 
 void TestUnattended::secondSignalEndsAtOnce()
 {
-    Program program({}, 1); // the machine's own pace: a job of 40 strikes takes 7 s
+    ProgramProcess program({}, 1); // the machine's own pace: a job of 40 strikes takes 7 s
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
-    Host host(program.hostPort);
+    ProcessHost host(program.hostPort);
     QCOMPARE(host.exchange(formatWithFont('0'), 2), QByteArray("\x06"
                                                                "2"));
     QCOMPARE(host.exchange(QByteArray("\x01"
@@ -398,7 +280,7 @@ void TestUnattended::anotherUserWithoutTokenIsRefused()
     }
     QVERIFY(::chmod(QFile::encodeName(secret).constData(), 0600) == 0);
 
-    Program program({"--control-token", "s3cret", "--export-dir", secrets.path()});
+    ProgramProcess program({"--control-token", "s3cret", "--export-dir", secrets.path()});
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
     // What a local user sends: no token, then a guessed one.
     const auto askAsNobody = [&](const QByteArray &line) {
@@ -431,9 +313,9 @@ void TestUnattended::anotherUserWithoutTokenIsRefused()
 
 void TestUnattended::queuedPressesLeaveTheHostAnswered()
 {
-    Program program({}, 1); // the machine's own pace: every reset sequence takes 2 s
+    ProgramProcess program({}, 1); // the machine's own pace: every reset sequence takes 2 s
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
-    Host host(program.hostPort);
+    ProcessHost host(program.hostPort);
     QVERIFY(host.connected);
     // A Clear ends the power-on state, so each Reset after it runs its sequence.
     QByteArray presses = R"({"cmd":"press","button":"clear"})"
@@ -474,9 +356,9 @@ QStringList codesOf(const QJsonArray &diagnostics)
 
 void TestUnattended::hostDataIsDiagnosed()
 {
-    Program program({"--diagnostics"});
+    ProgramProcess program({"--diagnostics"});
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
-    Host host(program.hostPort);
+    ProcessHost host(program.hostPort);
     QVERIFY(host.connected);
     const QByteArray ack("\x06"
                          "2");
@@ -571,10 +453,10 @@ void TestUnattended::journalHasEveryChunkAndReply()
 {
     QTemporaryDir where;
     const QString path = where.filePath("traffic.jsonl");
-    Program program({"--journal", path});
+    ProgramProcess program({"--journal", path});
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
     QCOMPARE(program.request({{"cmd", "monitor"}, {"show", false}}).value("shown"), false);
-    Host host(program.hostPort);
+    ProcessHost host(program.hostPort);
     QVERIFY(host.connected);
     const QByteArray powered("\x06"
                              "P");
@@ -616,9 +498,9 @@ void TestUnattended::journalRotates()
     QTemporaryDir where;
     const QString path = where.filePath("traffic.jsonl");
     // About 2 KiB per file: a few dozen lines.
-    Program program({"--journal", path, "--journal-max-mb", "0.002"});
+    ProgramProcess program({"--journal", path, "--journal-max-mb", "0.002"});
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
-    Host host(program.hostPort);
+    ProcessHost host(program.hostPort);
     QVERIFY(host.connected);
     for (int i = 0; i < 120; ++i) {
         QCOMPARE(host.exchange(kPoll, 2), QByteArray("\x06"
@@ -640,7 +522,7 @@ void TestUnattended::journalRotates()
 
 void TestUnattended::journalThatCannotBeOpenedEndsWithTwo()
 {
-    Program program({"--journal", "/nonexistent-folder/traffic.jsonl"});
+    ProgramProcess program({"--journal", "/nonexistent-folder/traffic.jsonl"});
     QVERIFY(program.finishes(10000));
     QCOMPARE(program.process.exitCode(), 2);
     QVERIFY2(program.stderrText.contains(
@@ -666,9 +548,9 @@ void TestUnattended::archiveKeepsDoneResetAndFailedJobs()
     QTemporaryDir where;
     const QString jobs = where.filePath("jobs");
     // At a tenth of the real pace a job of 30 glyphs takes half a second: long enough to reset.
-    Program program({"--job-dir", jobs}, 10);
+    ProgramProcess program({"--job-dir", jobs}, 10);
     QVERIFY2(program.waitUntilListening(), program.stderrText.constData());
-    Host host(program.hostPort);
+    ProcessHost host(program.hostPort);
     QVERIFY(host.connected);
     const QByteArray ack("\x06"
                          "2");

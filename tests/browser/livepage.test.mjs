@@ -306,10 +306,22 @@ async function stopProgram() {
 async function run() {
     const token = randomBytes(12).toString('hex');
     dataDir = mkdtempSync(path.join(os.tmpdir(), 'vorlak-livepage-'));
-    const hostPort = await freePort();
-    writeFileSync(path.join(dataDir, 'Vorlak.ini'), `[Setup]\nPort=${hostPort}\n`);
-
-    let listening = await startProgram(token, 0);
+    // A free port may be taken by another process before the program listens on it; the
+    // program then does not say it listens (its HTTP line comes after that one), and starts
+    // again on another.
+    let hostPort;
+    let listening;
+    for (let attempt = 1; ; ++attempt) {
+        hostPort = await freePort();
+        writeFileSync(path.join(dataDir, 'Vorlak.ini'), `[Setup]\nPort=${hostPort}\n`);
+        const from = stderrText.length;
+        listening = await startProgram(token, 0);
+        if (stderrText.slice(from).includes(`host port listening on 0.0.0.0:${hostPort}\n`))
+            break;
+        if (attempt === 5)
+            throw new CheckFailed(`the host port ${hostPort} could not be opened`);
+        await stopProgram();
+    }
     const httpPort = Number(listening[2]);
     const pageUrl = `http://127.0.0.1:${httpPort}/`;
     log(`program up: HTTP ${listening[1]}:${httpPort}, host port ${hostPort}`);

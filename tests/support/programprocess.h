@@ -27,18 +27,21 @@ inline quint16 freeTcpPort()
 class ProgramProcess
 {
 public:
-    // `environmentEntries` are NAME=VALUE; `port` 0 picks a free host port.
+    // `environmentEntries` are NAME=VALUE; `port` 0 picks a free host port. `dataFolder` empty:
+    // a temporary one. The settings file is written only where none exists yet.
     explicit ProgramProcess(const QStringList &extraArguments = {}, double speed = 1000,
-                            const QStringList &environmentEntries = {}, quint16 port = 0)
+                            const QStringList &environmentEntries = {}, quint16 port = 0,
+                            const QString &dataFolder = {})
+        : folder(dataFolder.isEmpty() ? dir.path() : dataFolder)
     {
         hostPort = port != 0 ? port : freeTcpPort();
-        QFile ini(dir.path() + "/Vorlak.ini");
-        if (ini.open(QIODevice::WriteOnly))
-            ini.write("[Setup]\nPort=" + QByteArray::number(hostPort) + "\n");
-        ini.close();
+        m_writesPort = !QFileInfo::exists(folder + "/Vorlak.ini");
+        // A port picked here may be taken by another process before the program listens on
+        // it; waitUntilListening() then starts the program again on another.
+        m_mayChangePort = port == 0 && m_writesPort;
         process.setProgram(QStringLiteral(VORLAK_EXECUTABLE));
-        process.setArguments(QStringList{"--headless", "--data-dir", dir.path(), "--control-port",
-                                         "0", "--speed", QString::number(speed)} +
+        process.setArguments(QStringList{"--headless", "--data-dir", folder, "--control-port", "0",
+                                         "--speed", QString::number(speed)} +
                              extraArguments);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("VORLAK_CONTROL_TOKEN"));
@@ -49,37 +52,40 @@ public:
         process.setProcessEnvironment(environment);
         QObject::connect(&process, &QProcess::readyReadStandardError, &process,
                          [this] { stderrText += process.readAllStandardError(); });
-        process.start();
+        start();
     }
-    ~ProgramProcess()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
+    ~ProgramProcess() { stop(); }
 
-    // Waits for the line that names the control port and connects to it.
+    // Waits for the line that names the control port and connects to it. The machine port
+    // opens before that line is printed, so its own line is there by then unless it failed.
     bool waitUntilListening()
     {
-        static const QRegularExpression line(
-            QStringLiteral("control port listening on 127.0.0.1:(\\d+)"));
-        QRegularExpressionMatch match;
-        const bool found = QTest::qWaitFor(
-            [&] {
-                match = line.match(QString::fromLocal8Bit(stderrText));
-                return match.hasMatch() || process.state() == QProcess::NotRunning;
-            },
-            20000);
-        if (!found || !match.hasMatch())
-            return false;
-        control.connectToHost(QHostAddress::LocalHost, match.captured(1).toUShort());
-        return control.waitForConnected(3000);
+        for (int attempt = 1;; ++attempt) {
+            const QRegularExpressionMatch match =
+                waitForLine(QStringLiteral("control port listening on 127.0.0.1:(\\d+)"));
+            if (!match.hasMatch())
+                return false;
+            if (m_mayChangePort && attempt < 5 &&
+                !stderrText.contains(
+                    "host port listening on 0.0.0.0:" + QByteArray::number(hostPort) + '\n')) {
+                stop();
+                hostPort = freeTcpPort();
+                stderrText.clear();
+                start();
+                continue;
+            }
+            controlPort = match.captured(1).toUShort();
+            control.connectToHost(QHostAddress::LocalHost, controlPort);
+            return control.waitForConnected(3000);
+        }
     }
 
     QJsonObject request(const QJsonObject &object, int timeoutMs = 10000)
     {
         control.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        // A short blocking wait returns as soon as the reply is there (qWaitFor sleeps in steps
+        // of 10 ms); events are served between, so the program's stderr is read and never
+        // fills its pipe.
         QDeadlineTimer deadline(timeoutMs);
         while (!control.canReadLine() && !deadline.hasExpired()) {
             QCoreApplication::processEvents();
@@ -94,10 +100,45 @@ public:
     }
 
     QTemporaryDir dir;
+    QString folder;
     quint16 hostPort = 0;
+    quint16 controlPort = 0;
     QProcess process;
     QByteArray stderrText;
     QTcpSocket control;
+
+private:
+    void start()
+    {
+        if (m_writesPort) {
+            QFile ini(folder + "/Vorlak.ini");
+            if (ini.open(QIODevice::WriteOnly))
+                ini.write("[Setup]\nPort=" + QByteArray::number(hostPort) + "\n");
+        }
+        process.start();
+    }
+    void stop()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(3000);
+        }
+    }
+    QRegularExpressionMatch waitForLine(const QString &pattern)
+    {
+        const QRegularExpression line(pattern);
+        QRegularExpressionMatch match;
+        (void)QTest::qWaitFor(
+            [&] {
+                match = line.match(QString::fromLocal8Bit(stderrText));
+                return match.hasMatch() || process.state() == QProcess::NotRunning;
+            },
+            20000);
+        return match;
+    }
+
+    bool m_writesPort = false;
+    bool m_mayChangePort = false;
 };
 
 // A host on the program's TCP port that reads replies as they come.
